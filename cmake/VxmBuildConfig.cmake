@@ -1,0 +1,27 @@
+# Turns the build options into the compile-time constants of
+# vxm_build_config.h (target vxm_build_config). The public key DER file is
+# embedded at the start of a 2048-byte block.
+set(VXM_KEY_BLOCK_SIZE 2048)
+set(VXM_PUBLIC_KEY_LENGTH 0)
+set(VXM_PUBLIC_KEY_BYTES "0")
+if(EXISTS "${VXM_PUBLIC_KEY_DER}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${VXM_PUBLIC_KEY_DER}")
+  file(READ "${VXM_PUBLIC_KEY_DER}" _vxm_key_hex HEX)
+  string(LENGTH "${_vxm_key_hex}" _vxm_hex_len)
+  math(EXPR VXM_PUBLIC_KEY_LENGTH "${_vxm_hex_len} / 2")
+  if(VXM_PUBLIC_KEY_LENGTH GREATER VXM_KEY_BLOCK_SIZE)
+    message(FATAL_ERROR "VXM_PUBLIC_KEY_DER is larger than ${VXM_KEY_BLOCK_SIZE} bytes")
+  endif()
+  if(VXM_PUBLIC_KEY_LENGTH GREATER 0)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," VXM_PUBLIC_KEY_BYTES "${_vxm_key_hex}")
+  endif()
+else()
+  message(STATUS "VXM_PUBLIC_KEY_DER ${VXM_PUBLIC_KEY_DER} not found: the built-in key is empty")
+endif()
+if(NOT VXM_UPDATE_BASE_URL MATCHES "/$")
+  message(FATAL_ERROR "VXM_UPDATE_BASE_URL must end with /")
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/cmake/vxm_build_config.h.in
+               ${CMAKE_BINARY_DIR}/generated/vxm_build_config.h @ONLY)
+add_library(vxm_build_config INTERFACE)
+target_include_directories(vxm_build_config INTERFACE ${CMAKE_BINARY_DIR}/generated)
