@@ -1,0 +1,109 @@
+#include "updatelog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <cstdlib>
+
+namespace {
+
+const char *separatorFor(QtMsgType type) {
+    switch (type) {
+        case QtDebugMsg:
+            return "\t|\tDebug\t|\t";
+        case QtInfoMsg:
+            return "\t|\tInfo\t|\t";
+        case QtWarningMsg:
+            return "\t|\tWarning\t|\t";
+        case QtCriticalMsg:
+            return "\t|\tCritical\t|\t";
+        case QtFatalMsg:
+            return "\t|\tFatal\t|\t";
+    }
+    return "\t|\tDebug\t|\t";
+}
+
+}  // namespace
+
+UpdateLog &UpdateLog::instance() {
+    static UpdateLog *log = new UpdateLog();  // never destroyed: workers may log at exit
+    return *log;
+}
+
+QString UpdateLog::markerPath() {
+    return QDir::tempPath() + QStringLiteral("/vxm_update_log");
+}
+
+QString UpdateLog::logDirectory() {
+    return QDir::toNativeSeparators(QDir::tempPath() + QDir::separator() +
+                                    QStringLiteral("voxmere_update_log") + QDir::separator());
+}
+
+QString UpdateLog::fileNameFor(const QDateTime &startTime) {
+    QString stamp = startTime.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+    stamp.replace(QLatin1Char(':'), QLatin1Char('_'));
+    stamp.replace(QStringLiteral("T"), QStringLiteral("__"));
+    return QStringLiteral("update__") + stamp + QStringLiteral(".log");
+}
+
+QByteArray UpdateLog::formatLine(QtMsgType type, const QDateTime &time, const QString &message) {
+    QByteArray line = time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")).toLocal8Bit();
+    line += separatorFor(type);
+    line += message.toLocal8Bit();
+    line += '\n';
+    return line;
+}
+
+UpdateLog::UpdateLog() {
+    m_Enabled = QFileInfo::exists(markerPath());
+    if (!m_Enabled) {
+        return;
+    }
+    const QString dir = logDirectory();
+    QDir().mkdir(dir);  // one level; a failure only loses the lines
+    m_File = new QFile(dir + fileNameFor(QDateTime::currentDateTime()));
+    if (m_File->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        m_Stream.setDevice(m_File);
+    }
+}
+
+QString UpdateLog::filePath() const {
+    return m_File != nullptr && m_File->isOpen() ? m_File->fileName() : QString();
+}
+
+void UpdateLog::write(QtMsgType type, const QString &message) {
+    QMutexLocker lock(&m_Mutex);
+    if (m_Stream.device() == nullptr) {
+        return;
+    }
+    // Write raw bytes: the text stream's own codec must not re-encode the
+    // already local-8-bit message.
+    const QByteArray line = formatLine(type, QDateTime::currentDateTime(), message);
+    m_Stream.flush();
+    m_Stream.device()->write(line);
+    if (m_File != nullptr) {
+        m_File->flush();
+    }
+}
+
+void UpdateLog::close() {
+    QMutexLocker lock(&m_Mutex);
+    if (m_File == nullptr || !m_File->isOpen()) {
+        return;
+    }
+    m_Stream.flush();
+    m_Stream.setDevice(nullptr);
+    m_File->close();
+}
+
+void UpdateLog::messageHandler(QtMsgType type, const QMessageLogContext &context,
+                               const QString &message) {
+    Q_UNUSED(context)
+    UpdateLog &log = instance();
+    if (log.m_Enabled) {
+        log.write(type, message);
+    }
+    if (type == QtFatalMsg) {
+        std::abort();
+    }
+}

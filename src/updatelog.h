@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QDateTime>
+#include <QFile>
+#include <QMutex>
+#include <QString>
+#include <QTextStream>
+#include <QtGlobal>
+
+/// The updater's log file. Every Qt message (debug, info, warning, critical,
+/// fatal) becomes one line of the file, but only when the marker
+/// "vxm_update_log" exists in the temporary location; otherwise messages go
+/// nowhere, not even to the console.
+///
+/// One process-wide instance, created on first use and never destroyed.
+/// Lines from any thread are written and flushed under one lock, so they
+/// never interleave.
+class UpdateLog {
+public:
+    /// The process-wide log; decides on first call whether logging is on and,
+    /// if so, creates the log directory and opens a new file.
+    static UpdateLog &instance();
+
+    /// The handler installed with qInstallMessageHandler. A fatal message
+    /// ends the process after its line has been flushed.
+    static void messageHandler(QtMsgType type, const QMessageLogContext &context,
+                               const QString &message);
+
+    /// Flushes and closes the file (shutdown); later messages are dropped.
+    void close();
+
+    bool isEnabled() const { return m_Enabled; }
+    /// Path of the open log file; empty when logging is off or the file
+    /// could not be created.
+    QString filePath() const;
+
+    /// "update__<date>__<time>.log" for the given local start time.
+    static QString fileNameFor(const QDateTime &startTime);
+    /// The directory that holds the log files, in native separators, ending
+    /// with a separator.
+    static QString logDirectory();
+    /// The marker whose existence enables logging.
+    static QString markerPath();
+    /// One line: timestamp, the level's separator, the text in the local
+    /// 8-bit encoding and "\n".
+    static QByteArray formatLine(QtMsgType type, const QDateTime &time, const QString &message);
+
+    UpdateLog(const UpdateLog &) = delete;
+    UpdateLog &operator=(const UpdateLog &) = delete;
+
+private:
+    UpdateLog();
+    void write(QtMsgType type, const QString &message);
+
+    QFile *m_File = nullptr;
+    QTextStream m_Stream;
+    QMutex m_Mutex;
+    bool m_Enabled = false;
+};

@@ -1,0 +1,36 @@
+// Child process for the log tests: the log decides at creation whether it is
+// enabled, so each scenario needs a fresh process.
+#include <QCoreApplication>
+#include <QDebug>
+#include <thread>
+#include <vector>
+
+#include "updatelog.h"
+
+int main(int argc, char **argv) {
+    UpdateLog::instance();
+    qInstallMessageHandler(UpdateLog::messageHandler);
+    QCoreApplication app(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (mode == QLatin1String("fatal")) {
+        qDebug() << "before the end";
+        qFatal("the end");
+    }
+    if (mode == QLatin1String("threads")) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([t] {
+                for (int i = 0; i < 200; ++i) {
+                    qInfo("thread %d line %d with some padding to make the line longer", t, i);
+                }
+            });
+        }
+        for (std::thread &thread : threads) {
+            thread.join();
+        }
+    }
+    qDebug() << "plain";
+    qWarning("warned");
+    UpdateLog::instance().close();
+    return 0;
+}
