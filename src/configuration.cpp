@@ -213,7 +213,7 @@ bool Configuration::parseVersionNumber(const QString &text, const QString &messa
     return true;
 }
 
-void Configuration::on_updateAvailable(UpdateVersions versions) {
+void Configuration::on_updateAvailable(const UpdateVersions &versions) {
     qDebug() << "on_updateAvailable" << versions;
     if (versions.isEmpty()) {
         reportVersionQueryFailed();

@@ -69,7 +69,7 @@ signals:
     void message(QString message);
 
 private slots:
-    void on_updateAvailable(UpdateVersions versions);
+    void on_updateAvailable(const UpdateVersions &versions);
 
 private:
     static QStringList readArgsFile();

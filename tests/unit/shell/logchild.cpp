@@ -18,6 +18,7 @@ int main(int argc, char **argv) {
     }
     if (mode == QLatin1String("threads")) {
         std::vector<std::thread> threads;
+        threads.reserve(4);
         for (int t = 0; t < 4; ++t) {
             threads.emplace_back([t] {
                 for (int i = 0; i < 200; ++i) {
