@@ -1,0 +1,323 @@
+// The byte-diff generator: a suffix array of the old data (libdivsufsort) and
+// a bsdiff-style matching scan, emitting control triples, correction bytes
+// and inserted bytes.
+#include <divsufsort.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "bytediff.h"
+#include "bytediff_format.h"
+#include "checksum.h"
+#include "engine_log.h"
+#include "lzma2_section.h"
+
+namespace vxdelta {
+
+namespace {
+
+constexpr int64_t kMaxDiffInput = std::numeric_limits<int32_t>::max();
+// A match this much longer than the agreement at the current alignment ends
+// the search for the next block.
+constexpr int64_t kAcceptMargin = 8;
+// Inside a match of at least this length that is not accepted, the scan
+// moves on by the match length minus this instead of by one byte: stepping
+// through long runs one position at a time makes plain bsdiff quadratic.
+constexpr int64_t kLongMatch = 64;
+
+// Length of the common prefix of a[0, alen) and b[0, blen), eight bytes per
+// step while both have them.
+int64_t CommonPrefix(const uint8_t *a, int64_t alen, const uint8_t *b, int64_t blen) {
+    const int64_t limit = std::min(alen, blen);
+    int64_t i = 0;
+    while (i + 8 <= limit) {
+        uint64_t x = 0;
+        uint64_t y = 0;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) {
+            return i + (__builtin_ctzll(x ^ y) >> 3);
+        }
+        i += 8;
+    }
+    while (i < limit && a[i] == b[i]) {
+        ++i;
+    }
+    return i;
+}
+
+struct Match {
+    int64_t pos = 0;
+    int64_t length = 0;
+};
+
+struct Triple {
+    int64_t x;
+    int64_t y;
+    int64_t z;
+};
+
+class DiffScanner {
+public:
+    DiffScanner(const uint8_t *old, int64_t oldSize, const uint8_t *nw, int64_t newSize,
+                const saidx_t *sa)
+        : m_Old(old), m_OldSize(oldSize), m_New(nw), m_NewSize(newSize), m_Sa(sa) {}
+
+    bool run(WriteStream *control, WriteStream *diff, WriteStream *extra);
+
+private:
+    int64_t prefixAt(int64_t rank, const uint8_t *key, int64_t keyLen, int64_t skip) const {
+        const int64_t start = m_Sa[rank] + skip;
+        return skip + CommonPrefix(m_Old + start, m_OldSize - start, key + skip, keyLen - skip);
+    }
+    Match search(int64_t scan) const;
+    bool agrees(int64_t newPos, int64_t offset) const {
+        const int64_t oldPos = newPos + offset;
+        return oldPos >= 0 && oldPos < m_OldSize && m_Old[oldPos] == m_New[newPos];
+    }
+    int64_t forwardExtension(int64_t scan) const;
+    int64_t backwardExtension(int64_t scan, const Match &match) const;
+    bool emit(int64_t scan, const Match &match, WriteStream *control, WriteStream *diff,
+              WriteStream *extra);
+
+    const uint8_t *m_Old;
+    int64_t m_OldSize;
+    const uint8_t *m_New;
+    int64_t m_NewSize;
+    const saidx_t *m_Sa;
+    int64_t m_LastScan = 0;
+    int64_t m_LastPos = 0;
+};
+
+// Binary search over the suffix array for the longest prefix of new[scan..]
+// that occurs in old. The common prefix with both bounds is carried along,
+// so each probe compares only bytes beyond what both bounds already share.
+Match DiffScanner::search(int64_t scan) const {
+    Match best;
+    if (m_OldSize == 0) {
+        return best;
+    }
+    const uint8_t *key = m_New + scan;
+    const int64_t keyLen = m_NewSize - scan;
+    int64_t lo = 0;
+    int64_t hi = m_OldSize - 1;
+    int64_t lcpLo = prefixAt(lo, key, keyLen, 0);
+    int64_t lcpHi = prefixAt(hi, key, keyLen, 0);
+    while (hi - lo > 1) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        const int64_t l = prefixAt(mid, key, keyLen, std::min(lcpLo, lcpHi));
+        const int64_t at = m_Sa[mid] + l;
+        const bool suffixBelowKey = l < keyLen && (at == m_OldSize || m_Old[at] < key[l]);
+        if (suffixBelowKey) {
+            lo = mid;
+            lcpLo = l;
+        } else {
+            hi = mid;
+            lcpHi = l;
+        }
+    }
+    if (lcpLo >= lcpHi) {
+        best.pos = m_Sa[lo];
+        best.length = lcpLo;
+    } else {
+        best.pos = m_Sa[hi];
+        best.length = lcpHi;
+    }
+    return best;
+}
+
+// How far the previous match extends forwards: the prefix of the gap in
+// which matching bytes outnumber mismatches by the largest margin.
+int64_t DiffScanner::forwardExtension(int64_t scan) const {
+    int64_t score = 0;
+    int64_t bestScore = 0;
+    int64_t length = 0;
+    for (int64_t i = 0; m_LastScan + i < scan && m_LastPos + i < m_OldSize;) {
+        if (m_Old[m_LastPos + i] == m_New[m_LastScan + i]) {
+            ++score;
+        }
+        ++i;
+        if (score * 2 - i > bestScore * 2 - length) {
+            bestScore = score;
+            length = i;
+        }
+    }
+    return length;
+}
+
+int64_t DiffScanner::backwardExtension(int64_t scan, const Match &match) const {
+    if (scan >= m_NewSize) {
+        return 0;
+    }
+    int64_t score = 0;
+    int64_t bestScore = 0;
+    int64_t length = 0;
+    for (int64_t i = 1; scan >= m_LastScan + i && match.pos >= i; ++i) {
+        if (m_Old[match.pos - i] == m_New[scan - i]) {
+            ++score;
+        }
+        if (score * 2 - i > bestScore * 2 - length) {
+            bestScore = score;
+            length = i;
+        }
+    }
+    return length;
+}
+
+bool WriteTriple(WriteStream *control, const Triple &t) {
+    return control->writeSignedVarint(static_cast<int32_t>(t.x)) &&
+           control->writeSignedVarint(static_cast<int32_t>(t.y)) &&
+           control->writeSignedVarint(static_cast<int32_t>(t.z));
+}
+
+bool DiffScanner::emit(int64_t scan, const Match &match, WriteStream *control, WriteStream *diff,
+                       WriteStream *extra) {
+    int64_t lenf = forwardExtension(scan);
+    int64_t lenb = backwardExtension(scan, match);
+    if (m_LastScan + lenf > scan - lenb) {
+        // The two extensions overlap: split the overlap where the forward
+        // alignment stops agreeing better than the backward one.
+        const int64_t overlap = (m_LastScan + lenf) - (scan - lenb);
+        int64_t score = 0;
+        int64_t bestScore = 0;
+        int64_t split = 0;
+        for (int64_t i = 0; i < overlap; ++i) {
+            if (m_New[m_LastScan + lenf - overlap + i] == m_Old[m_LastPos + lenf - overlap + i]) {
+                ++score;
+            }
+            if (m_New[scan - lenb + i] == m_Old[match.pos - lenb + i]) {
+                --score;
+            }
+            if (score > bestScore) {
+                bestScore = score;
+                split = i + 1;
+            }
+        }
+        lenf += split - overlap;
+        lenb -= split;
+    }
+    uint8_t *d = diff->extend(static_cast<size_t>(lenf));
+    if (d == nullptr) {
+        return false;
+    }
+    const uint8_t *n = m_New + m_LastScan;
+    const uint8_t *o = m_Old + m_LastPos;
+    for (int64_t i = 0; i < lenf; ++i) {
+        d[i] = static_cast<uint8_t>(n[i] - o[i]);
+    }
+    const int64_t extraLength = (scan - lenb) - (m_LastScan + lenf);
+    if (!extra->write(m_New + m_LastScan + lenf, static_cast<size_t>(extraLength)) ||
+        !WriteTriple(control, {lenf, extraLength, (match.pos - lenb) - (m_LastPos + lenf)})) {
+        return false;
+    }
+    m_LastScan = scan - lenb;
+    m_LastPos = match.pos - lenb;
+    return true;
+}
+
+bool DiffScanner::run(WriteStream *control, WriteStream *diff, WriteStream *extra) {
+    int64_t scan = 0;
+    Match match;
+    int64_t lastOffset = 0;
+    while (scan < m_NewSize) {
+        int64_t oldScore = 0;
+        scan += match.length;
+        int64_t counted = scan;
+        for (; scan < m_NewSize; ++scan) {
+            match = search(scan);
+            for (; counted < scan + match.length; ++counted) {
+                oldScore += agrees(counted, lastOffset) ? 1 : 0;
+            }
+            if ((match.length == oldScore && match.length != 0) ||
+                match.length > oldScore + kAcceptMargin) {
+                break;
+            }
+            oldScore -= agrees(scan, lastOffset) ? 1 : 0;
+            if (match.length >= kLongMatch) {
+                // The skipped positions lie inside the counted window, so
+                // the score stays the agreement over [scan, counted).
+                const int64_t target = scan + match.length - kLongMatch / 2;
+                while (scan + 1 < target) {
+                    ++scan;
+                    oldScore -= agrees(scan, lastOffset) ? 1 : 0;
+                }
+            }
+        }
+        if (match.length != oldScore || scan == m_NewSize) {
+            if (!emit(scan, match, control, diff, extra)) {
+                return false;
+            }
+            lastOffset = match.pos - scan;
+        }
+    }
+    return true;
+}
+
+bool WriteBody(ByteDiffMethod method, const WriteStream streams[3], WriteStream *out) {
+    if (method == kByteDiffSectionPerStream) {
+        for (int i = 0; i < 3; ++i) {
+            if (!EncodeLzma2Section(streams[i].data(), streams[i].length(), out)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    WriteStream lengths;
+    for (int i = 0; i < 3; ++i) {
+        if (!lengths.writeSizeVarint(streams[i].length())) {
+            return false;
+        }
+    }
+    if (method == kByteDiffSingleSection) {
+        const ByteSpan pieces[] = {{lengths.data(), lengths.length()},
+                                   {streams[0].data(), streams[0].length()},
+                                   {streams[1].data(), streams[1].length()},
+                                   {streams[2].data(), streams[2].length()}};
+        return EncodeLzma2Section(pieces, 4, out);
+    }
+    return out->write(lengths.data(), lengths.length()) &&
+           out->write(streams[0].data(), streams[0].length()) &&
+           out->write(streams[1].data(), streams[1].length()) &&
+           out->write(streams[2].data(), streams[2].length());
+}
+
+bool ScanStreams(const ReadStream &old, const ReadStream &nw, WriteStream streams[3]) {
+    const auto oldSize = static_cast<int64_t>(old.remaining());
+    std::unique_ptr<saidx_t[]> sa(new (std::nothrow) saidx_t[oldSize > 0 ? oldSize : 1]);
+    if (sa == nullptr) {
+        return false;
+    }
+    if (oldSize > 0 && divsufsort(old.position(), sa.get(), static_cast<saidx_t>(oldSize)) != 0) {
+        return false;
+    }
+    DiffScanner scanner(old.position(), oldSize, nw.position(),
+                        static_cast<int64_t>(nw.remaining()), sa.get());
+    return streams[1].reserve(nw.remaining()) && scanner.run(&streams[0], &streams[1], &streams[2]);
+}
+
+}  // namespace
+
+bool GenerateByteDiff(ReadStream old, ReadStream newData, WriteStream *out, bool writeHeader,
+                      ByteDiffMethod method) {
+    if (static_cast<int64_t>(old.remaining()) > kMaxDiffInput) {
+        return Fail(" old stream too large");
+    }
+    if (static_cast<int64_t>(newData.remaining()) > kMaxDiffInput) {
+        return Fail(" new stream too large");
+    }
+    WriteStream streams[3];
+    if (!ScanStreams(old, newData, streams)) {
+        return false;
+    }
+    if (writeHeader && (!out->write(kByteDiffMagic, kByteDiffMagicSize) ||
+                        !out->writeVarint(FileChecksum(newData.position(), newData.remaining())))) {
+        return false;
+    }
+    return out->writeByte(method) && out->writeSizeVarint(newData.remaining()) &&
+           WriteBody(method, streams, out);
+}
+
+}  // namespace vxdelta
