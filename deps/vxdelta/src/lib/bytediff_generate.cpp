@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "bytediff.h"
 #include "bytediff_format.h"
@@ -27,6 +28,10 @@ constexpr int64_t kAcceptMargin = 8;
 // moves on by the match length minus this instead of by one byte: stepping
 // through long runs one position at a time makes plain bsdiff quadratic.
 constexpr int64_t kLongMatch = 64;
+// Where the current alignment already reproduces this many bytes, its match
+// is taken without a suffix-array search: a search there almost always finds
+// the same alignment, and searches (cache misses) are most of the time spent.
+constexpr int64_t kTrustedAlignment = 8;
 
 // Length of the common prefix of a[0, alen) and b[0, blen), eight bytes per
 // step while both have them.
@@ -60,11 +65,37 @@ struct Triple {
     int64_t z;
 };
 
+// For every two-byte prefix, the first suffix-array rank whose suffix starts
+// with it or sorts after it; narrows each search to one bucket, which saves
+// the most cache-missing steps of the binary search.
+constexpr size_t kBuckets = 65536;
+
+void BuildBuckets(const uint8_t *old, int64_t oldSize, std::vector<int32_t> *start) {
+    std::vector<int32_t> count(kBuckets + 1, 0);
+    for (int64_t i = 0; i + 1 < oldSize; ++i) {
+        ++count[(static_cast<size_t>(old[i]) << 8) | old[i + 1]];
+    }
+    start->assign(kBuckets + 1, 0);
+    int32_t rank = 0;
+    // The one-byte suffix (the last byte) sorts before every longer suffix
+    // with the same first byte.
+    const int last = oldSize > 0 ? old[oldSize - 1] : -1;
+    for (size_t key = 0; key <= kBuckets; ++key) {
+        if ((key & 0xFF) == 0 && static_cast<int>(key >> 8) == last) {
+            ++rank;
+        }
+        (*start)[key] = rank;
+        rank += count[key];
+    }
+}
+
 class DiffScanner {
 public:
     DiffScanner(const uint8_t *old, int64_t oldSize, const uint8_t *nw, int64_t newSize,
                 const saidx_t *sa)
-        : m_Old(old), m_OldSize(oldSize), m_New(nw), m_NewSize(newSize), m_Sa(sa) {}
+        : m_Old(old), m_OldSize(oldSize), m_New(nw), m_NewSize(newSize), m_Sa(sa) {
+        BuildBuckets(old, oldSize, &m_Buckets);
+    }
 
     bool run(WriteStream *control, WriteStream *diff, WriteStream *extra);
 
@@ -74,6 +105,7 @@ private:
         return skip + CommonPrefix(m_Old + start, m_OldSize - start, key + skip, keyLen - skip);
     }
     Match search(int64_t scan) const;
+    Match matchAt(int64_t scan, int64_t offset) const;
     bool agrees(int64_t newPos, int64_t offset) const {
         const int64_t oldPos = newPos + offset;
         return oldPos >= 0 && oldPos < m_OldSize && m_Old[oldPos] == m_New[newPos];
@@ -88,6 +120,7 @@ private:
     const uint8_t *m_New;
     int64_t m_NewSize;
     const saidx_t *m_Sa;
+    std::vector<int32_t> m_Buckets;
     int64_t m_LastScan = 0;
     int64_t m_LastPos = 0;
 };
@@ -104,6 +137,14 @@ Match DiffScanner::search(int64_t scan) const {
     const int64_t keyLen = m_NewSize - scan;
     int64_t lo = 0;
     int64_t hi = m_OldSize - 1;
+    if (keyLen >= 2) {
+        const size_t bucket = (static_cast<size_t>(key[0]) << 8) | key[1];
+        const int64_t first = m_Buckets[bucket];
+        const int64_t end = m_Buckets[bucket + 1];
+        // An empty bucket still bounds the search by its neighbours.
+        lo = first < end ? first : std::max<int64_t>(first - 1, 0);
+        hi = first < end ? end - 1 : std::min<int64_t>(first, m_OldSize - 1);
+    }
     int64_t lcpLo = prefixAt(lo, key, keyLen, 0);
     int64_t lcpHi = prefixAt(hi, key, keyLen, 0);
     while (hi - lo > 1) {
@@ -127,6 +168,18 @@ Match DiffScanner::search(int64_t scan) const {
         best.length = lcpHi;
     }
     return best;
+}
+
+Match DiffScanner::matchAt(int64_t scan, int64_t offset) const {
+    const int64_t oldPos = scan + offset;
+    if (oldPos >= 0 && oldPos < m_OldSize) {
+        const int64_t length =
+            CommonPrefix(m_Old + oldPos, m_OldSize - oldPos, m_New + scan, m_NewSize - scan);
+        if (length >= kTrustedAlignment) {
+            return Match{oldPos, length};
+        }
+    }
+    return search(scan);
 }
 
 // How far the previous match extends forwards: the prefix of the gap in
@@ -227,7 +280,7 @@ bool DiffScanner::run(WriteStream *control, WriteStream *diff, WriteStream *extr
         scan += match.length;
         int64_t counted = scan;
         for (; scan < m_NewSize; ++scan) {
-            match = search(scan);
+            match = matchAt(scan, lastOffset);
             for (; counted < scan + match.length; ++counted) {
                 oldScore += agrees(counted, lastOffset) ? 1 : 0;
             }
