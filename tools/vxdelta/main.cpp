@@ -14,6 +14,8 @@ namespace {
 using vxdelta_tool::ToolCommand;
 
 const ToolCommand kCommands[] = {
+    {"compress", "compress [--exe] IN OUT", vxdelta_tool::RunCompressCommand},
+    {"decompress", "decompress IN OUT", vxdelta_tool::RunDecompressCommand},
     {"diff", "diff [--method 0|1|2] [--header] OLD NEW OUT", vxdelta_tool::RunDiffCommand},
     {"apply-diff", "apply-diff [--header] OLD DIFF OUT", vxdelta_tool::RunApplyDiffCommand},
 };

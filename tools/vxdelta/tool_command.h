@@ -41,4 +41,8 @@ struct ToolCommand {
 int RunDiffCommand(const std::vector<std::string> &args);
 int RunApplyDiffCommand(const std::vector<std::string> &args);
 
+// The container commands: compress, decompress.
+int RunCompressCommand(const std::vector<std::string> &args);
+int RunDecompressCommand(const std::vector<std::string> &args);
+
 }  // namespace vxdelta_tool

@@ -1,0 +1,47 @@
+// The patch and compression engine's public entry points: the one header the
+// updater includes. Qt-free; nothing here throws. Every function is
+// re-entrant and may run on several threads at once on different files.
+#pragma once
+
+namespace vxdelta {
+
+// Path strings are NUL-terminated bytes on this platform.
+typedef char oschar;
+
+// Result of the engine's numbered operations.
+enum Status : int {
+    C_OK = 1,
+    C_GENERAL_ERROR = 2,            // a byte diff could not be applied, encoding failed
+    C_READ_OPEN_ERROR = 3,          // the patch file cannot be opened or mapped
+    C_READ_ERROR = 4,               // the old file cannot be read, or the new file written
+    C_BAD_ENSEMBLE_MAGIC = 5,       // the patch does not start with the magic
+    C_BAD_ENSEMBLE_VERSION = 6,     // the patch has another version
+    C_BAD_ENSEMBLE_HEADER = 7,      // malformed header or transformation descriptions
+    C_BAD_ENSEMBLE_CRC = 8,         // old file or result checksum mismatch
+    C_BAD_BASE = 12,                // an element lies outside the old file
+    C_STREAM_ERROR = 20,            // decompression, stream set, reserve or write failed
+    C_STREAM_NOT_CONSUMED = 21,     // a stream was not read completely
+    C_DESERIALIZATION_FAILED = 23,  // an encoded program could not be read
+    C_INPUT_NOT_RECOGNIZED = 24,    // not an executable a disassembler accepts
+    C_DISASSEMBLY_FAILED = 25,
+    C_ASSEMBLY_FAILED = 26,
+    C_TRIM_FAILED = 28,
+};
+
+// Turns the compressed container at input into the uncompressed file at
+// output. True only if the output was written completely and matches the
+// stored checksum; output is not opened before the checksum is confirmed.
+// Failures are logged to the diagnostic log. Never modifies input.
+bool DecompressFile(const oschar *input, const oschar *output);
+
+// Writes the compressed container of input to output; with tryExecutables,
+// executables that a disassembler recognises are stored disassembled.
+bool CompressFile(const oschar *input, const oschar *output, bool tryExecutables);
+
+// Applies the ensemble patch at patchPath to the file at oldPath and writes
+// the result to newPath (only after it has been built and verified).
+// Returns C_OK or the failure's status.
+Status ApplyEnsemblePatchFiles(const oschar *oldPath, const oschar *patchPath,
+                               const oschar *newPath);
+
+}  // namespace vxdelta
