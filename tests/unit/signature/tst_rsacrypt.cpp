@@ -282,7 +282,7 @@ void TestRsaCrypt::convertForOpenssl(RsaKey &key) {
 }
 
 QString TestRsaCrypt::opensslDigest(const QString &file) {
-    const QString digest = file + QStringLiteral(".sha1");
+    QString digest = file + QStringLiteral(".sha1");
     if (openssl({"dgst", "-sha1", "-binary", "-out", digest, file}) != 0) {
         return QString();
     }
