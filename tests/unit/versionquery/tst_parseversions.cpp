@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,10 @@ struct ParseCase {
     /// (name, number, text) looked up after a successful parse.
     std::vector<ChannelSpec> lookups;
 };
+
+void PrintTo(const ParseCase &c, std::ostream *os) {
+    *os << c.label;
+}
 
 std::vector<ParseCase> parseCases() {
     std::vector<ParseCase> cases;
