@@ -17,6 +17,7 @@ namespace {
 /// and semaphores, or before the worker starts.
 struct WorkerScript {
     QStringList messages;
+    QStringList errors;
     QList<double> progress;
     bool result = true;
     QSemaphore *started = nullptr;  ///< released when run() begins
@@ -34,6 +35,7 @@ public:
     explicit ScriptedFunc(WorkerScript *script)
         : m_Script(script),
           m_Messages(script->messages),
+          m_Errors(script->errors),
           m_Progress(script->progress),
           m_Result(script->result) {}
     ~ScriptedFunc() override { m_Script->destroyed.ref(); }
@@ -47,6 +49,9 @@ public:
         }
         for (const QString &line : qAsConst(m_Messages)) {
             emit message(line);
+        }
+        for (const QString &line : qAsConst(m_Errors)) {
+            emit error(line);
         }
         for (double p : qAsConst(m_Progress)) {
             emit progress(p);
@@ -62,6 +67,7 @@ public:
 private:
     WorkerScript *m_Script;
     const QStringList m_Messages;
+    const QStringList m_Errors;
     const QList<double> m_Progress;
     const bool m_Result;
 };
@@ -92,6 +98,8 @@ private:
 QStringList *recordSignals(TaskSpecification *task, QStringList *log) {
     QObject::connect(task, &TaskSpecification::message, task,
                      [log](const QString &m) { log->append("message " + m); });
+    QObject::connect(task, &TaskSpecification::error, task,
+                     [log](const QString &e) { log->append("error " + e); });
     QObject::connect(task, &TaskSpecification::updateProgress, task,
                      [log](double p) { log->append("progress " + QString::number(p)); });
     QObject::connect(task, &TaskSpecification::finished, task,
@@ -135,6 +143,7 @@ void ASyncTaskTest::workerSignalsArriveBeforeOutcome() {
     QFETCH(QString, lastProgress);
     WorkerScript script;
     script.messages = QStringList{"one", "two", "three"};
+    script.errors = QStringList{"bad"};
     script.progress = QList<double>{0.2, 0.5};
     script.result = result;
     ScriptedTask task(nullptr, 0.5, &script);
@@ -145,8 +154,8 @@ void ASyncTaskTest::workerSignalsArriveBeforeOutcome() {
     QCOMPARE(task.state(), int(Running));
     QVERIFY(ended.wait());
     QCOMPARE(task.state(), state);
-    const QStringList expected{"message one", "message two", "message three", "progress 0.1",
-                               "progress 0.25"};
+    const QStringList expected{"message one", "message two",  "message three",
+                               "error bad",   "progress 0.1", "progress 0.25"};
     QCOMPARE(log.mid(0, expected.size()), expected);
     if (result) {
         QCOMPARE(log.mid(expected.size()), (QStringList{lastProgress, outcome}));

@@ -36,6 +36,7 @@ private slots:
     void leafOutcomes_data();
     void leafOutcomes();
     void emptyComposedFinishesInsideExecute();
+    void subtaskEndingInsideItsExecute();
     void startsUpToMaxParallelOnLaterTurns_data();
     void startsUpToMaxParallelOnLaterTurns();
     void failingSiblingAbortsRunningOneBeforeParentEnds();
@@ -99,6 +100,26 @@ void ComposedTaskTest::emptyComposedFinishesInsideExecute() {
     QCOMPARE(finished.count(), 1);
     QCOMPARE(root.doneFrac(), 0.25);
     QCOMPARE(progress.last().at(0).toDouble(), 0.25);
+}
+
+void ComposedTaskTest::subtaskEndingInsideItsExecute() {
+    // An empty composed subtask finishes within its own execute(), i.e.
+    // inside the parent's start of it.
+    TestComposedTask root(1, nullptr, 1.0);
+    auto *empty = new TestComposedTask(1, &root, 0.5);
+    root.add(empty);
+    ManualTask *leaf = root.addManual(0.5);
+    QSignalSpy finished(&root, &TaskSpecification::finished);
+    root.execute();
+    eventLoopTurn();
+    QCOMPARE(empty->state(), int(Finished));
+    QCOMPARE(leaf->state(), int(Idle));
+    eventLoopTurn();
+    QCOMPARE(leaf->state(), int(Running));
+    QCOMPARE(root.doneFrac(), 0.5);
+    leaf->finish();
+    QVERIFY(finished.wait());
+    QCOMPARE(root.state(), int(Finished));
 }
 
 void ComposedTaskTest::startsUpToMaxParallelOnLaterTurns_data() {
