@@ -12,8 +12,10 @@ int parseVersions(const unsigned char *data, unsigned length, VersionInfo *out) 
         return kParseVersionsMalformed;
     }
     com::voxmere::update::Versions message;
-    // ParseFromArray also fails when a required field is missing.
-    if (!message.ParseFromArray(data, static_cast<int>(length))) {
+    // The partial parse plus IsInitialized() rejects exactly what
+    // ParseFromArray rejects, without the runtime's own error line on stderr.
+    if (!message.ParsePartialFromArray(data, static_cast<int>(length)) ||
+        !message.IsInitialized()) {
         return kParseVersionsMalformed;
     }
     VersionInfo info;
