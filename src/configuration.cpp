@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+#include "updatechecker.h"
 #include "vxm_build_config.h"
 
 QString updateBaseUrl;
@@ -30,14 +31,6 @@ QString withTrailingSlash(QString text) {
         text += QLatin1Char('/');
     }
     return text;
-}
-
-QPair<QString, QString> channelEntry(const UpdateVersions &versions, int channel) {
-    static const char *const keys[] = {"stable", "beta", "alpha"};
-    if (channel < 0 || channel > 2) {
-        return {};
-    }
-    return versions.value(QLatin1String(keys[channel]));
 }
 
 QWidget *mainWindowWidget() {
@@ -184,15 +177,11 @@ bool Configuration::getDefaultParameters() {
     if (m_VersionNumber != 0) {
         return false;
     }
-    startVersionQuery();
+    // The checker deletes itself once it has delivered its answer.
+    auto *checker = new UpdateChecker(this);
+    connect(checker, &UpdateChecker::update_available, this, &Configuration::on_updateAvailable);
+    checker->startCheck();
     return true;
-}
-
-void Configuration::startVersionQuery() {
-    // The version server client is not wired in yet: an unknown version
-    // takes the path of a failed query, asynchronously as a real one would.
-    QMetaObject::invokeMethod(
-        this, [this] { on_updateAvailable(UpdateVersions()); }, Qt::QueuedConnection);
 }
 
 bool Configuration::parseTypeAndVersion(const QStringList &words, int index) {
@@ -219,7 +208,7 @@ void Configuration::on_updateAvailable(const UpdateVersions &versions) {
         reportVersionQueryFailed();
         return;
     }
-    const QPair<QString, QString> entry = channelEntry(versions, m_Channel);
+    const QPair<QString, QString> entry = versionForChannel(versions, m_Channel);
     qDebug() << "Received version from remote server:" << entry;
     if (entry.first.isEmpty()) {
         emit fatalError(tr("Update server returned no version"));

@@ -1,13 +1,10 @@
 #pragma once
 
-#include <QHash>
 #include <QObject>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 
-/// Channel name -> (version number as decimal text, version text).
-using UpdateVersions = QHash<QString, QPair<QString, QString>>;
+#include "protobufhelper.h"
 
 /// The file server's base URL of the current channel, always ending with "/".
 /// Set by the channel detection of Configuration; read by the downloads when
@@ -76,7 +73,6 @@ private:
     void getUpdateChannel();
     /// True when a version query was started: m_Ready waits for its answer.
     bool getDefaultParameters();
-    void startVersionQuery();
     bool parseTypeAndVersion(const QStringList &words, int index);
     bool parseVersionNumber(const QString &text, const QString &message);
     bool createTempDir();

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "configuration.h"
+#include "updatechecker.h"
 #include "vxm_build_config.h"
 
 // Every test runs with a private TMPDIR and VXM_CONFIG_DIR (isolated.sh); the
@@ -32,8 +33,12 @@ private:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
-    // A started query leaves the configuration waiting for its answer.
-    static bool queryStarted(const Configuration &configuration) { return !configuration.m_Ready; }
+    // A started query is a checker owned by the configuration, which waits
+    // for its answer before it is ready.
+    static bool queryStarted(const Configuration &configuration) {
+        const bool checker = configuration.findChild<UpdateChecker *>() != nullptr;
+        return checker && !configuration.m_Ready;
+    }
 
 private slots:
     void init() {
@@ -113,6 +118,7 @@ private slots:
         QTEST(configuration.m_VersionNumber, "version");
         QTEST(configuration.m_VersionString, "versionString");
         QTEST(queryStarted(configuration), "query");
+        QCOMPARE(configuration.m_Ready, !queryStarted(configuration));
     }
 
     void argumentFile_data() {
