@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
 
 #include "checksignaturetaskspecification.h"
@@ -52,13 +51,12 @@ QString MakeDownloadReplaceListFunc::productIniPath(const Configuration &configu
 }
 
 bool MakeDownloadReplaceListFunc::isContainedPath(const QString &path) {
-    if (QDir::isAbsolutePath(path) || path.startsWith(QLatin1Char('\\'))) {
-        return false;
-    }
     // Backslashes count as separators too, so that a name cannot climb out on
     // a platform that reads them that way.
-    static const QRegularExpression kSeparators(QStringLiteral("[/\\\\]"));
-    return !path.split(kSeparators).contains(QStringLiteral(".."));
+    QString normalized = path;
+    normalized.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return !QDir::isAbsolutePath(normalized) && !normalized.startsWith(QLatin1Char('/')) &&
+           !normalized.split(QLatin1Char('/')).contains(QStringLiteral(".."));
 }
 
 bool MakeDownloadReplaceListFunc::run() {

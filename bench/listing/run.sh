@@ -54,17 +54,17 @@ cat "${files[@]}" >/dev/null  # warm the page cache
 now() { date +%s.%N; }
 best() { printf '%s\n' "$@" | sort -g | head -n 1; }
 
+# The two measurements alternate, so that load from other processes on the
+# machine falls on both alike.
 sums=()
+lists=()
 for ((r = 0; r < RUNS; r++)); do
     t0=$(now)
     printf '%s\0' "${files[@]}" | xargs -0 sha512sum >/dev/null
     t1=$(now)
     sums+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
-done
-lists=()
-for ((r = 0; r < RUNS; r++)); do
     line=$("$BIN" list "$INSTALL" "$TEMP" 2>/dev/null)
-    echo "  $line" >&2
+    echo "  run $((r + 1)): sha512sum ${sums[-1]} s, $line" >&2
     lists+=("$(echo "$line" | sed -E 's/.* ([0-9.]+) s$/\1/')")
 done
 sha512sum_s=$(best "${sums[@]}")
