@@ -133,6 +133,12 @@ INSTANTIATE_TEST_SUITE_P(
                         return Join(p.property, p.size, p.raw);
                     },
                     "Error uncompressing data 6"},
+        // Found by fuzzing: property 40 with a huge stated size once sized
+        // the decoder's dictionary from the stated size (4 GiB).
+        FailureCase{
+            "fuzzDictionaryFromStatedSize",
+            [] { return Bytes{0x28, 0xf4, 0xe9, 0xd3, 0xd3, 0x47, 0x46, 0x07, 0x46, 0x36}; },
+            "Error uncompressing data 1"},
         FailureCase{"hugeStatedSizeFromTinyInput",
                     [] {
                         return Join(0x10, 0xFFFFFFFF, {0x01, 0x00, 0x00, 'x'});

@@ -65,7 +65,9 @@ int DecodeRaw(uint32_t property, const uint8_t *in, size_t inSize, uint8_t *out,
         return kLzma2BadProperty;
     }
     RawLzma2Decoder decoder;
-    const uint32_t dictionary = FittingDictionarySize(std::max<uint64_t>(size, kLzma2MinDictionary),
+    // No match can reach further back than the output that exists, so a
+    // dictionary beyond the room decoded into would only cost memory.
+    const uint32_t dictionary = FittingDictionarySize(std::max<uint64_t>(room, kLzma2MinDictionary),
                                                       Lzma2DictionarySize(property));
     lzma_ret ret = decoder.init(std::max(dictionary, kLzma2MinDictionary));
     if (ret != LZMA_OK) {
