@@ -94,9 +94,6 @@ public:
                                              UpdateFileLists *destination, QObject *parent,
                                              double weight);
 
-    /// The lists of the last run, also when it failed.
-    const UpdateFileLists &ownLists() const { return m_Lists; }
-
 protected:
     ASyncFunc *createFunc() override;
     void runDone(bool res) override;

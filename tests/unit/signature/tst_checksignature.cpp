@@ -261,7 +261,8 @@ void TestCheckSignature::task() {
 }
 
 void TestCheckSignature::parallelTasks() {
-    // Several checks on the pool at once, as parallel downloads run them.
+    // Several checks on the pool at once, as parallel downloads run them,
+    // RSA checks among them.
     const int count = 8;
     std::vector<std::unique_ptr<CheckSignatureTaskSpecification>> tasks;
     int outstanding = count;
@@ -269,8 +270,13 @@ void TestCheckSignature::parallelTasks() {
     for (int i = 0; i < count; ++i) {
         const QString path = m_Dir.filePath(QStringLiteral("parallel_%1").arg(i));
         const QByteArray content = QByteArray(100000 + i, static_cast<char>('a' + i));
-        const QString expected = prepare(
-            path, true, content, i % 2 == 0 ? Hash::Correct : Hash::Wrong, Signature::NotUsed);
+        // Rows alternate pass and fail: hash, wrong hash, signature, changed file.
+        const bool rsa = i % 4 >= 2;
+        const bool pass = i % 2 == 0;
+        const QString expected =
+            prepare(path, true, content, rsa ? Hash::None : (pass ? Hash::Correct : Hash::Wrong),
+                    rsa ? (pass ? Signature::Valid : Signature::FileChangedAfterSigning)
+                        : Signature::NotUsed);
         tasks.push_back(
             std::make_unique<CheckSignatureTaskSpecification>(path, expected, true, nullptr, 1.0));
         results.append(false);
