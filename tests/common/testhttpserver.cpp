@@ -20,6 +20,10 @@ constexpr int kResetGraceMs = 100;
 /// Piece size of an endless body; a new piece is queued whenever less than
 /// one is waiting to be sent.
 constexpr int kEndlessPieceBytes = 64 * 1024;
+/// An endless body still stops here, so that a client that never stops
+/// reading (the fault such a body tests for) ends its test quickly instead
+/// of filling the disk.
+constexpr qint64 kEndlessSafetyBytes = qint64(256) * 1024 * 1024;
 
 QByteArray reasonPhrase(int status) {
     switch (status) {
@@ -161,8 +165,11 @@ private:
     }
 
     void sendEndlessPiece() {
-        if (m_Socket->bytesToWrite() < kEndlessPieceBytes) {
+        if (m_Sent >= kEndlessSafetyBytes) {
+            m_Socket->disconnectFromHost();
+        } else if (m_Socket->bytesToWrite() < kEndlessPieceBytes) {
             m_Socket->write(QByteArray(kEndlessPieceBytes, 'x'));
+            m_Sent += kEndlessPieceBytes;
         }
     }
 

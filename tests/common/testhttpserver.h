@@ -53,7 +53,7 @@ struct HttpReply {
     int trickleBytes = 0;
     int trickleIntervalMs = 0;
     /// Send no Content-Length and then a body without end, for as long as
-    /// the client keeps reading.
+    /// the client keeps reading (up to a safety cap of 256 MiB).
     bool endless = false;
 
     static HttpReply ok(const QByteArray &body);
