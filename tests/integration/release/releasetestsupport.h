@@ -1,0 +1,46 @@
+#pragma once
+
+// Helpers shared by the release tool's tests: files in temporary trees and
+// one synchronous run of the updater's own list step.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include "updatefilelists.h"
+
+namespace releasetest {
+
+/// Writes data to root/relative, creating the directories; false on failure.
+bool writeFile(const QString &root, const QString &relative, const QByteArray &data);
+/// The whole content of path (empty when it cannot be read).
+QByteArray readFile(const QString &path);
+/// SHA-512 of data, lower-case hexadecimal.
+QString sha512(const QByteArray &data);
+/// Bytes that no compressor shrinks (deterministic for a seed).
+QByteArray noise(int size, quint32 seed);
+
+/// One run of the vxm-release program.
+struct ToolRun {
+    int status = -1;  ///< exit status; -1 when it crashed or did not end
+    QString out;
+    QString err;
+};
+/// Runs vxm-release with args, in workingDir when it is given.
+ToolRun runTool(const QStringList &args, const QString &workingDir = QString());
+
+/// Names in dir (hidden ones included), sorted.
+QStringList entriesOf(const QString &dir);
+
+/// The outcome of the list step over a product ini in tempDir.
+struct ListStepResult {
+    bool ok = false;
+    UpdateFileLists lists;
+    QStringList messages;
+};
+
+/// Runs MakeDownloadReplaceListFunc for the given pass (1 client, 0
+/// updater) with the product ini in tempDir against installDir.
+ListStepResult runListStep(int isClientUpdate, const QString &tempDir, const QString &installDir);
+
+}  // namespace releasetest

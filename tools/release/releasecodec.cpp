@@ -1,0 +1,37 @@
+#include "releasecodec.h"
+
+#include <QByteArray>
+
+#include "vxdelta.h"
+
+// Set by the build: whether the engine defines the container yet. Until it
+// does, a build of the tool can do everything but compress.
+#ifndef VXM_RELEASE_HAVE_CONTAINER
+#define VXM_RELEASE_HAVE_CONTAINER 0
+#endif
+
+bool ReleaseCodec::available() {
+    return VXM_RELEASE_HAVE_CONTAINER != 0;
+}
+
+#if VXM_RELEASE_HAVE_CONTAINER
+bool ReleaseCodec::compressFile(const QString &input, const QString &output, bool tryExecutables) {
+    const QByteArray in = input.toUtf8();
+    const QByteArray out = output.toUtf8();
+    return vxdelta::CompressFile(in.constData(), out.constData(), tryExecutables);
+}
+
+bool ReleaseCodec::decompressFile(const QString &input, const QString &output) {
+    const QByteArray in = input.toUtf8();
+    const QByteArray out = output.toUtf8();
+    return vxdelta::DecompressFile(in.constData(), out.constData());
+}
+#else
+bool ReleaseCodec::compressFile(const QString &, const QString &, bool) {
+    return false;
+}
+
+bool ReleaseCodec::decompressFile(const QString &, const QString &) {
+    return false;
+}
+#endif

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+/// The release tool's access to the engine's compressed file container.
+/// The container generator belongs to the engine; this class only adapts
+/// its entry points to QString paths and says whether this build has them.
+class ReleaseCodec {
+public:
+    ReleaseCodec() = delete;
+
+    /// True when the engine of this build provides the container.
+    static bool available();
+    /// Compresses input into a container at output; tryExecutables asks the
+    /// engine for its executable-aware form where it recognises the file.
+    static bool compressFile(const QString &input, const QString &output, bool tryExecutables);
+    /// Rebuilds the file from a container, as the updater does at install.
+    static bool decompressFile(const QString &input, const QString &output);
+};
