@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "configuration.h"
+#include "updatefilelists.h"
+
 FileDeleteTaskSpecification::FileDeleteTaskSpecification(bool mustSucceed, const QString &path,
                                                          bool recursive, QObject *parent,
                                                          double weight)
@@ -47,4 +50,32 @@ bool FileDeleteTaskSpecification::removeFile() {
         emit message(QStringLiteral("Deleted file '%1'").arg(m_Path));
     }
     return removed;
+}
+
+FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(
+    const QList<DeleteItem> *deleteList, Configuration *configuration, QObject *parent,
+    double weight)
+    : ComposedTaskSpecification(1, parent, weight),
+      m_DeleteList(deleteList),
+      m_Configuration(configuration) {}
+
+void FileDeleteListTaskSpecification::execute() {
+    emit message(QStringLiteral("Starting deleting files"));
+    makeSubtasksAndStart();
+}
+
+void FileDeleteListTaskSpecification::reset() {
+    clearSubtasks();
+    TaskSpecification::reset();  // NOLINT(bugprone-parent-virtual-call): subtasks are rebuilt
+}
+
+void FileDeleteListTaskSpecification::makeSubtasksAndStart() {
+    const int n = m_DeleteList->size();
+    const QDir base(m_Configuration->m_InstallDir);
+    for (const DeleteItem &item : *m_DeleteList) {
+        addSubtask(new FileDeleteTaskSpecification(false, QFileInfo(base, item.name).filePath(),
+                                                   item.recursive, this, 1.0 / n));
+    }
+    m_State = Running;
+    startSubtasks();
 }

@@ -22,7 +22,7 @@ public:
 
     /// The absolute path of `rel`; a trailing "/" is kept.
     QString path(const QString &rel) const;
-    /// Creates the entries of `entries`: a name ending in "/" is a directory,
+    /// Creates `entries` under the root: a name ending in "/" is a directory,
     /// any other a file holding its own name, with the parents made as needed.
     /// False when one could not be made.
     bool create(const QStringList &entries) const;

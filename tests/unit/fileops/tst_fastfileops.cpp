@@ -6,7 +6,6 @@
 
 #include "configuration.h"
 #include "dircreatetaskspecification.h"
-#include "filedeletelisttaskspecification.h"
 #include "filedeletetaskspecification.h"
 #include "fileopstest.h"
 #include "filerenametaskspecification.h"
