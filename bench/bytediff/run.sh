@@ -31,26 +31,8 @@ fetch_libcrypto() {  # version -> path of the extracted libcrypto.so.3
   find "$dir/root" -name 'libcrypto.so.3' -type f | head -n 1
 }
 
-# measure CMD... -> "wall_s cpu_s peak_kib": the fastest wall time and the
-# smallest user+system time of REPEAT runs, and the largest resident set.
-# CPU time is the steadier figure on a machine shared with other work.
-measure() {
-  local wall="" cpu="" peak=0 i start end w c kib
-  for ((i = 0; i < REPEAT; i++)); do
-    start=$(date +%s%N)
-    /usr/bin/time -f '%U %S %M' -o "$WORK/time.out" "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    w=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-    read -r u s kib <"$WORK/time.out"
-    c=$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }')
-    if [ -z "$wall" ] || awk -v x="$w" -v y="$wall" 'BEGIN { exit !(x < y) }'; then wall=$w; fi
-    if [ -z "$cpu" ] || awk -v x="$c" -v y="$cpu" 'BEGIN { exit !(x < y) }'; then cpu=$c; fi
-    [ "$kib" -gt "$peak" ] && peak=$kib
-  done
-  echo "$wall $cpu $peak"
-}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%.2f", a / b }'; }
+# shellcheck source=bench/bytediff/bench_lib.sh
+source "$ROOT/bench/bytediff/bench_lib.sh"
 
 FORMAT='%-18s | %-13s %-5s | %-11s %-5s | %-13s %-5s | %-15s %-5s | %-11s %-5s | %-11s %-5s | %s\n'
 
