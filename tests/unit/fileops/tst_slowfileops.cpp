@@ -133,6 +133,7 @@ void TestSlowFileOps::fileOp_data() {
     QTest::addColumn<int>("state");
     QTest::addColumn<QByteArray>("result");
     QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("logLine");  ///< a debug line that must appear; empty: none
 
     const QByteArray none;
     const QByteArray text = sampleText();
@@ -142,55 +143,59 @@ void TestSlowFileOps::fileOp_data() {
     const QString patchFailed = QStringLiteral("Could not patch '%R/src' to '%R/dst'");
 
     QTest::newRow("copy") << Op::Copy << text << none << none << true << int(Finished) << text
-                          << QString();
-    QTest::newRow("copy, no journal")
-        << Op::Copy << text << none << none << false << int(Finished) << text << QString();
+                          << QString() << QString();
+    QTest::newRow("copy, no journal") << Op::Copy << text << none << none << false << int(Finished)
+                                      << text << QString() << QString();
     QTest::newRow("copy onto an existing file leaves it")
         << Op::Copy << text << none << QByteArray("old") << true << int(Failed) << QByteArray("old")
-        << copyFailed;
-    QTest::newRow("copy of a missing source")
-        << Op::Copy << none << none << none << true << int(Failed) << none << copyFailed;
-    QTest::newRow("copy of an empty file") << Op::Copy << QByteArray("") << none << none << true
-                                           << int(Finished) << QByteArray("") << QString();
+        << copyFailed << QString();
+    QTest::newRow("copy of a missing source") << Op::Copy << none << none << none << true
+                                              << int(Failed) << none << copyFailed << QString();
+    QTest::newRow("copy of an empty file")
+        << Op::Copy << QByteArray("") << none << none << true << int(Finished) << QByteArray("")
+        << QString() << QString();
 
     QTest::newRow("gzip") << Op::Gzip << gzipped(text) << none << none << true << int(Finished)
-                          << text << QString();
-    QTest::newRow("gzip, no journal")
-        << Op::Gzip << gzipped(text) << none << none << false << int(Finished) << text << QString();
+                          << text << QString() << QString();
+    QTest::newRow("gzip, no journal") << Op::Gzip << gzipped(text) << none << none << false
+                                      << int(Finished) << text << QString() << QString();
     QTest::newRow("gzip onto an existing file is recorded")
         << Op::Gzip << gzipped(text) << none << QByteArray("old") << true << int(Finished) << text
-        << QString();
+        << QString() << QString();
     QTest::newRow("gzip of a headerless file copies it")
-        << Op::Gzip << text << none << none << true << int(Finished) << text << QString();
-    QTest::newRow("gzip of a damaged stream")
-        << Op::Gzip << damagedGzip() << none << none << true << int(Failed) << none << unzipFailed;
+        << Op::Gzip << text << none << none << true << int(Finished) << text << QString()
+        << QString();
+    QTest::newRow("gzip of a damaged stream") << Op::Gzip << damagedGzip() << none << none << true
+                                              << int(Failed) << none << unzipFailed << QString();
     QTest::newRow("gzip of a damaged stream removes an existing file")
         << Op::Gzip << damagedGzip() << none << QByteArray("old") << true << int(Failed) << none
-        << unzipFailed;
-    QTest::newRow("gzip of a stream cut short") << Op::Gzip << truncatedGzip() << none << none
-                                                << true << int(Failed) << none << unzipFailed;
-    QTest::newRow("gzip of a missing source")
-        << Op::Gzip << none << none << none << true << int(Failed) << none << unzipFailed;
+        << unzipFailed << QString();
+    QTest::newRow("gzip of a stream cut short")
+        << Op::Gzip << truncatedGzip() << none << none << true << int(Failed) << none << unzipFailed
+        << QString();
+    QTest::newRow("gzip of a missing source") << Op::Gzip << none << none << none << true
+                                              << int(Failed) << none << unzipFailed << QString();
 
     QTest::newRow("lzma2") << Op::Lzma2 << containerOf(text) << none << none << true
-                           << int(Finished) << text << QString();
+                           << int(Finished) << text << QString() << QString();
     QTest::newRow("lzma2 onto an existing file is recorded")
         << Op::Lzma2 << containerOf(text) << none << QByteArray("old") << true << int(Finished)
-        << text << QString();
+        << text << QString() << QString();
     QTest::newRow("lzma2, no journal") << Op::Lzma2 << containerOf(text) << none << none << false
-                                       << int(Finished) << text << QString();
+                                       << int(Finished) << text << QString() << QString();
     QTest::newRow("lzma2 of an empty file")
         << Op::Lzma2 << containerOf(QByteArray("")) << none << none << true << int(Finished)
-        << QByteArray("") << QString();
+        << QByteArray("") << QString() << QString();
     QTest::newRow("lzma2 of a damaged container leaves an existing file")
         << Op::Lzma2 << damagedContainer() << none << QByteArray("old") << true << int(Failed)
-        << QByteArray("old") << unpackFailed;
+        << QByteArray("old") << unpackFailed << QString();
     QTest::newRow("lzma2 of a file that is no container")
-        << Op::Lzma2 << text << none << none << true << int(Failed) << none << unpackFailed;
+        << Op::Lzma2 << text << none << none << true << int(Failed) << none << unpackFailed
+        << QString();
 
     QTest::newRow("patch that is not a patch")
         << Op::Patch << text << QByteArray("plain text, no patch") << QByteArray("old") << true
-        << int(Failed) << QByteArray("old") << patchFailed;
+        << int(Failed) << QByteArray("old") << patchFailed << QStringLiteral("Not a vxdelta patch");
 }
 
 void TestSlowFileOps::fileOp() {
@@ -202,7 +207,9 @@ void TestSlowFileOps::fileOp() {
     QFETCH(int, state);
     QFETCH(QByteArray, result);
     QFETCH(QString, failure);
+    QFETCH(QString, logLine);
 
+    const LogCapture log;
     const TestRoot root;
     const QString src = root.path(QStringLiteral("src"));
     const QString patchFile = root.path(QStringLiteral("patch"));
@@ -216,6 +223,9 @@ void TestSlowFileOps::fileOp() {
 
     QCOMPARE(lines, failure.isEmpty() ? QStringList() : QStringList{root.expand(failure)});
     QCOMPARE(readFile(dst), result);
+    if (!logLine.isEmpty()) {
+        QVERIFY2(log.contains(logLine), qPrintable(log.lines().join(QLatin1Char('\n'))));
+    }
     QCOMPARE(readFile(src), source);
     const bool recorded = journaled && state == Finished;
     QCOMPARE(describe(list, root),
