@@ -1,6 +1,7 @@
 #!/bin/bash
 # Download throughput: the updater's download step (vxm_bench_downloads, 6
-# streams, SHA-512 check of every file included) against
+# streams, SHA-512 check of every file included), and its transfers alone,
+# against
 # `curl --parallel --parallel-max 6`, both fetching the same 200 files
 # (400 MiB) from a local nginx on 127.0.0.1.
 #
@@ -90,7 +91,7 @@ time_of() {
     echo "$t1 - $t0" | bc
 }
 run_updater() {
-    "$driver" "http://127.0.0.1:$port/" "$version" "$manifest" "$work/out" 6
+    "$driver" "http://127.0.0.1:$port/" "$version" "$manifest" "$work/out" 6 "$@"
 }
 run_curl() {
     curl --parallel --parallel-max 6 --no-progress-meter -f -K "$curlcfg"
@@ -98,15 +99,19 @@ run_curl() {
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 ours=()
+transfers=()
 theirs=()
 for r in $(seq "$rounds"); do
     fresh_out
     ours+=("$(time_of run_updater)")
     cmp -s "$src/f001.bin" "$work/out/f001.bin" || { echo "updater output differs" >&2; exit 1; }
     fresh_out
+    transfers+=("$(time_of run_updater transfer-only)")
+    fresh_out
     theirs+=("$(time_of run_curl)")
-    echo "round $r: updater ${ours[-1]} s, curl ${theirs[-1]} s"
+    echo "round $r: updater ${ours[-1]} s, transfers only ${transfers[-1]} s, curl ${theirs[-1]} s"
 done
 mu=$(printf '%s\n' "${ours[@]}" | median)
+mt=$(printf '%s\n' "${transfers[@]}" | median)
 mc=$(printf '%s\n' "${theirs[@]}" | median)
-echo "median wall time: updater $mu s, curl $mc s, ratio $(echo "scale=3; $mu / $mc" | bc)"
+echo "median wall time: updater $mu s (ratio $(echo "scale=3; $mu / $mc" | bc)), transfers only $mt s (ratio $(echo "scale=3; $mt / $mc" | bc)), curl $mc s"

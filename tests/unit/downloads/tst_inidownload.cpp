@@ -1,0 +1,219 @@
+// The product ini step: what it fetches depending on the files already in
+// the temporary directory, the real unpack of the container, and the real
+// RSA check with the demo key pair.
+
+#include <QFile>
+#include <QtTest>
+
+#include "checksignaturetaskspecification.h"
+#include "downloadtestenv.h"
+#include "inidownloadtaskspecification.h"
+#include "rsacrypt.h"
+#include "vxdelta.h"
+
+using vxmtest::HttpReply;
+
+namespace {
+
+const QByteArray kIniText = "[client]\nbin/app=h1::1000\n";
+
+bool writeFile(const QString &path, const QByteArray &data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray signWithDemoKey(const QByteArray &message) {
+    RsaKey key = RsaCrypt::importFromFile(VXM_DEMO_PRIVATE_KEY);
+    const std::vector<unsigned char> signature =
+        RsaCrypt::sign(reinterpret_cast<const unsigned char *>(message.constData()),
+                       std::size_t(message.size()), key);
+    return QByteArray(reinterpret_cast<const char *>(signature.data()), int(signature.size()));
+}
+
+QList<double> weightsOf(const ComposedTaskSpecification &task) {
+    QList<double> weights;
+    for (const TaskSpecification *t : task.subtasks()) {
+        weights.append(t->weight());
+    }
+    return weights;
+}
+
+bool sameWeights(const QList<double> &a, const QList<double> &b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (int i = 0; i < a.size(); ++i) {
+        if (!qFuzzyCompare(a[i], b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+class IniDownloadTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void names_data();
+    void names();
+    void fetchesOnlyWhatIsMissing_data();
+    void fetchesOnlyWhatIsMissing();
+    void badSignatureFailsWithBothMessages();
+    void damagedContainerFailsBeforeTheCheck();
+
+private:
+    /// The compressed ini and its signature, as the server holds them.
+    void prepareRelease(int pass);
+    IniDownloadTaskSpecification *makeTask();
+
+    DownloadTestEnv *m_Env = nullptr;
+    IniDownloadTaskSpecification *m_Task = nullptr;
+    QByteArray m_Compressed;
+    QByteArray m_Signature;
+};
+
+void IniDownloadTest::initTestCase() {
+    RsaCrypt::registerAlgorithms();
+}
+
+void IniDownloadTest::init() {
+    m_Env = new DownloadTestEnv;
+    QVERIFY(m_Env->isReady());
+}
+
+void IniDownloadTest::cleanup() {
+    delete m_Task;
+    m_Task = nullptr;
+    delete m_Env;
+    m_Env = nullptr;
+}
+
+void IniDownloadTest::prepareRelease(int pass) {
+    const QString plain = m_Env->localPath("release.ini");
+    const QString packed = plain + "._lzma2_";
+    QVERIFY(writeFile(plain, kIniText));
+    QVERIFY(vxdelta::CompressFile(plain.toUtf8().constData(), packed.toUtf8().constData(), false));
+    m_Compressed = readFile(packed);
+    m_Signature = signWithDemoKey(kIniText);
+    QVERIFY(QFile::remove(plain) && QFile::remove(packed));
+    m_Env->serve(IniDownloadTaskSpecification::compressedName(pass), HttpReply::ok(m_Compressed));
+    m_Env->serve(IniDownloadTaskSpecification::signatureName(pass), HttpReply::ok(m_Signature));
+}
+
+IniDownloadTaskSpecification *IniDownloadTest::makeTask() {
+    m_Task =
+        new IniDownloadTaskSpecification(&m_Env->m_Manager, &m_Env->m_Configuration, nullptr, 0.1);
+    return m_Task;
+}
+
+void IniDownloadTest::names_data() {
+    QTest::addColumn<int>("pass");
+    QTest::addColumn<QString>("ini");
+    QTest::newRow("client pass") << 1 << "vxm_client_macosx.ini";
+    QTest::newRow("updater pass") << 0 << "update_macosx.ini";
+    QTest::newRow("other non-zero flag") << 2 << "client_macosx.ini";
+}
+
+void IniDownloadTest::names() {
+    QFETCH(int, pass);
+    QFETCH(QString, ini);
+    QCOMPARE(IniDownloadTaskSpecification::iniName(pass), ini);
+    QCOMPARE(IniDownloadTaskSpecification::compressedName(pass), ini + "._lzma2_");
+    QCOMPARE(IniDownloadTaskSpecification::signatureName(pass), ini + ".sig");
+}
+
+void IniDownloadTest::fetchesOnlyWhatIsMissing_data() {
+    QTest::addColumn<int>("pass");
+    QTest::addColumn<bool>("iniPresent");
+    QTest::addColumn<bool>("sigPresent");
+    QTest::addColumn<QList<double>>("weights");
+    QTest::newRow("neither, client pass")
+        << 1 << false << false << QList<double>{0.3333, 1.0, 0.3333, 0.3334};
+    QTest::newRow("neither, updater pass")
+        << 0 << false << false << QList<double>{0.3333, 1.0, 0.3333, 0.3334};
+    QTest::newRow("signature only") << 1 << false << true << QList<double>{0.3333, 1.0, 0.6667};
+    QTest::newRow("ini only") << 1 << true << false << QList<double>{0.3333, 0.6667};
+    QTest::newRow("both: no network access") << 1 << true << true << QList<double>{1.0};
+}
+
+void IniDownloadTest::fetchesOnlyWhatIsMissing() {
+    QFETCH(int, pass);
+    QFETCH(bool, iniPresent);
+    QFETCH(bool, sigPresent);
+    QFETCH(QList<double>, weights);
+    prepareRelease(pass);
+    const QString ini = m_Env->localPath(IniDownloadTaskSpecification::iniName(pass));
+    if (iniPresent) {
+        QVERIFY(writeFile(ini, kIniText));
+    }
+    if (sigPresent) {
+        QVERIFY(writeFile(ini + ".sig", m_Signature));
+    }
+    m_Env->m_Configuration.m_IsClientUpdate = pass;
+    IniDownloadTaskSpecification *task = makeTask();
+    TaskProbe probe(task);
+    task->execute();
+    QVERIFY2(sameWeights(weightsOf(*task), weights), qPrintable(QTest::toString(weightsOf(*task))));
+    QVERIFY(probe.waitForEnd());
+    QCOMPARE(task->state(), int(Finished));
+    QCOMPARE(task->doneFrac(), 0.1);
+    QCOMPARE(probe.messages().first(), QStringLiteral("Download / check product ini"));
+    QCOMPARE(readFile(ini), kIniText);
+    QCOMPARE(readFile(ini + ".sig"), m_Signature);
+    QCOMPARE(m_Env->requestCount(IniDownloadTaskSpecification::compressedName(pass)),
+             iniPresent ? 0 : 1);
+    QCOMPARE(m_Env->requestCount(IniDownloadTaskSpecification::signatureName(pass)),
+             sigPresent ? 0 : 1);
+    QCOMPARE(m_Env->m_Server.requests().size(), int(!iniPresent) + int(!sigPresent));
+}
+
+void IniDownloadTest::badSignatureFailsWithBothMessages() {
+    prepareRelease(1);
+    m_Env->serve(IniDownloadTaskSpecification::signatureName(1),
+                 HttpReply::ok(signWithDemoKey("some other text")));
+    m_Env->m_Configuration.m_IsClientUpdate = 1;
+    IniDownloadTaskSpecification *task = makeTask();
+    TaskProbe probe(task);
+    task->execute();
+    QVERIFY(probe.waitForEnd());
+    QCOMPARE(task->state(), int(Failed));
+    const QString ini = m_Env->localPath("vxm_client_macosx.ini");
+    const QStringList messages = probe.messages();
+    const int checkFailed = messages.indexOf("Signature check failed for " + ini);
+    QVERIFY(checkFailed > 0);
+    QCOMPARE(messages.value(checkFailed + 1),
+             QStringLiteral("Could not verify the product ini file. Aborting"));
+    // Nothing is deleted: a later run checks the same files again.
+    QVERIFY(QFile::exists(ini));
+    QVERIFY(QFile::exists(ini + ".sig"));
+}
+
+void IniDownloadTest::damagedContainerFailsBeforeTheCheck() {
+    prepareRelease(1);
+    QByteArray damaged = m_Compressed;
+    damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 0x55);
+    m_Env->serve(IniDownloadTaskSpecification::compressedName(1), HttpReply::ok(damaged));
+    m_Env->m_Configuration.m_IsClientUpdate = 1;
+    IniDownloadTaskSpecification *task = makeTask();
+    TaskProbe probe(task);
+    task->execute();
+    QVERIFY(probe.waitForEnd());
+    QCOMPARE(task->state(), int(Failed));
+    QCOMPARE(task->subtasks().last()->state(), int(Idle));
+    QCOMPARE(m_Env->requestCount(IniDownloadTaskSpecification::signatureName(1)), 0);
+    QVERIFY(!QFile::exists(m_Env->localPath("vxm_client_macosx.ini")));
+    QVERIFY(probe.messages().join('\n').contains("Could not unpack '"));
+}
+
+QTEST_GUILESS_MAIN(IniDownloadTest)
+#include "tst_inidownload.moc"
