@@ -74,10 +74,12 @@ private slots:
 private:
     /// The compressed ini and its signature, as the server holds them.
     void prepareRelease(int pass);
-    IniDownloadTaskSpecification *makeTask();
+    /// Creates the task for `pass`, watched by m_Probe, and executes it.
+    IniDownloadTaskSpecification *startTask(int pass);
 
     DownloadTestEnv *m_Env = nullptr;
     IniDownloadTaskSpecification *m_Task = nullptr;
+    QScopedPointer<TaskProbe> m_Probe;
     QByteArray m_Compressed;
     QByteArray m_Signature;
 };
@@ -92,6 +94,7 @@ void IniDownloadTest::init() {
 }
 
 void IniDownloadTest::cleanup() {
+    m_Probe.reset();
     delete m_Task;
     m_Task = nullptr;
     delete m_Env;
@@ -110,9 +113,12 @@ void IniDownloadTest::prepareRelease(int pass) {
     m_Env->serve(IniDownloadTaskSpecification::signatureName(pass), HttpReply::ok(m_Signature));
 }
 
-IniDownloadTaskSpecification *IniDownloadTest::makeTask() {
+IniDownloadTaskSpecification *IniDownloadTest::startTask(int pass) {
+    m_Env->m_Configuration.m_IsClientUpdate = pass;
     m_Task =
         new IniDownloadTaskSpecification(&m_Env->m_Manager, &m_Env->m_Configuration, nullptr, 0.1);
+    m_Probe.reset(new TaskProbe(m_Task));
+    m_Task->execute();
     return m_Task;
 }
 
@@ -159,15 +165,12 @@ void IniDownloadTest::fetchesOnlyWhatIsMissing() {
     if (sigPresent) {
         QVERIFY(writeFile(ini + ".sig", m_Signature));
     }
-    m_Env->m_Configuration.m_IsClientUpdate = pass;
-    IniDownloadTaskSpecification *task = makeTask();
-    TaskProbe probe(task);
-    task->execute();
+    IniDownloadTaskSpecification *task = startTask(pass);
     QVERIFY2(sameWeights(weightsOf(*task), weights), qPrintable(QTest::toString(weightsOf(*task))));
-    QVERIFY(probe.waitForEnd());
+    QVERIFY(m_Probe->waitForEnd());
     QCOMPARE(task->state(), int(Finished));
     QCOMPARE(task->doneFrac(), 0.1);
-    QCOMPARE(probe.messages().first(), QStringLiteral("Download / check product ini"));
+    QCOMPARE(m_Probe->messages().first(), QStringLiteral("Download / check product ini"));
     QCOMPARE(readFile(ini), kIniText);
     QCOMPARE(readFile(ini + ".sig"), m_Signature);
     QCOMPARE(m_Env->requestCount(IniDownloadTaskSpecification::compressedName(pass)),
@@ -181,14 +184,11 @@ void IniDownloadTest::badSignatureFailsWithBothMessages() {
     prepareRelease(1);
     m_Env->serve(IniDownloadTaskSpecification::signatureName(1),
                  HttpReply::ok(signWithDemoKey("some other text")));
-    m_Env->m_Configuration.m_IsClientUpdate = 1;
-    IniDownloadTaskSpecification *task = makeTask();
-    TaskProbe probe(task);
-    task->execute();
-    QVERIFY(probe.waitForEnd());
+    IniDownloadTaskSpecification *task = startTask(1);
+    QVERIFY(m_Probe->waitForEnd());
     QCOMPARE(task->state(), int(Failed));
     const QString ini = m_Env->localPath("vxm_client_macosx.ini");
-    const QStringList messages = probe.messages();
+    const QStringList messages = m_Probe->messages();
     const int checkFailed = messages.indexOf("Signature check failed for " + ini);
     QVERIFY(checkFailed > 0);
     QCOMPARE(messages.value(checkFailed + 1),
@@ -203,16 +203,13 @@ void IniDownloadTest::damagedContainerFailsBeforeTheCheck() {
     QByteArray damaged = m_Compressed;
     damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 0x55);
     m_Env->serve(IniDownloadTaskSpecification::compressedName(1), HttpReply::ok(damaged));
-    m_Env->m_Configuration.m_IsClientUpdate = 1;
-    IniDownloadTaskSpecification *task = makeTask();
-    TaskProbe probe(task);
-    task->execute();
-    QVERIFY(probe.waitForEnd());
+    IniDownloadTaskSpecification *task = startTask(1);
+    QVERIFY(m_Probe->waitForEnd());
     QCOMPARE(task->state(), int(Failed));
     QCOMPARE(task->subtasks().last()->state(), int(Idle));
     QCOMPARE(m_Env->requestCount(IniDownloadTaskSpecification::signatureName(1)), 0);
     QVERIFY(!QFile::exists(m_Env->localPath("vxm_client_macosx.ini")));
-    QVERIFY(probe.messages().join('\n').contains("Could not unpack '"));
+    QVERIFY(m_Probe->messages().join('\n').contains("Could not unpack '"));
 }
 
 QTEST_GUILESS_MAIN(IniDownloadTest)
