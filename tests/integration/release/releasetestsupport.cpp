@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
@@ -36,6 +37,58 @@ QByteArray noise(int size, quint32 seed) {
         byte = static_cast<char>(generator.bounded(256));
     }
     return bytes;
+}
+
+bool makeSampleTrees(const QString &oldRoot, const QString &newRoot) {
+    const QByteArray gzipMagic("\x1f\x8b", 2);
+    const QList<QPair<QString, QByteArray>> oldFiles = {
+        {"MacOS/vxmclient_mac", noise(3000, 1)},
+        {"Resources/readme.txt", QByteArray("same in both\n").repeated(100)},
+        {"Resources/gone.txt", "only in the old tree"},
+        {"Resources/olddir/x.txt", "a directory the new tree lacks"},
+        {"Frameworks/data.gz", gzipMagic + noise(2000, 2)},
+        {"SharedSupport/update.ini.default", "x"},
+    };
+    const QList<QPair<QString, QByteArray>> newFiles = {
+        {"MacOS/vxmclient_mac", noise(3000, 3)},
+        {"Resources/readme.txt", QByteArray("same in both\n").repeated(100)},
+        {"Resources/new file.txt", QByteArray("added, compresses\n").repeated(50)},
+        {"Frameworks/data.gz", gzipMagic + noise(2000, 4)},
+        {"SharedSupport/update.ini.default", "y"},
+        {"empty.txt", QByteArray()},
+    };
+    for (const auto &file : oldFiles) {
+        if (!writeFile(oldRoot, file.first, file.second)) {
+            return false;
+        }
+    }
+    for (const auto &file : newFiles) {
+        if (!writeFile(newRoot, file.first, file.second)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool copyTree(const QString &from, const QString &to) {
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (!writeFile(to, QDir(from).relativeFilePath(file), readFile(file))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QMap<QString, QByteArray> contentsOf(const QString &root) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        files.insert(QDir(root).relativeFilePath(file), readFile(file));
+    }
+    return files;
 }
 
 ToolRun runTool(const QStringList &args, const QString &workingDir) {

@@ -4,6 +4,7 @@
 // one synchronous run of the updater's own list step.
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +20,17 @@ QByteArray readFile(const QString &path);
 QString sha512(const QByteArray &data);
 /// Bytes that no compressor shrinks (deterministic for a seed).
 QByteArray noise(int size, quint32 seed);
+
+/// The sample client release of the tests, version 1 (old) and 2 (new):
+/// a changed incompressible executable, a byte-identical text, a file and a
+/// directory only the old tree has, a new compressible file with a space in
+/// its name, a changed file starting with the gzip magic, a changed file
+/// under SharedSupport/ and a new empty file.
+bool makeSampleTrees(const QString &oldRoot, const QString &newRoot);
+/// Copies every file of from into to.
+bool copyTree(const QString &from, const QString &to);
+/// Every file of a tree: relative path -> content.
+QMap<QString, QByteArray> contentsOf(const QString &root);
 
 /// One run of the vxm-release program.
 struct ToolRun {

@@ -3,7 +3,6 @@
 // engine and verified with the built-in key, the list step compares it with
 // an installation of the old tree, and every download it asks for is on
 // the server path the download step requests, with the hash it expects.
-#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -13,6 +12,8 @@
 #include "releasetestsupport.h"
 #include "rsacrypt.h"
 
+using releasetest::contentsOf;
+using releasetest::copyTree;
 using releasetest::entriesOf;
 using releasetest::readFile;
 using releasetest::writeFile;
@@ -24,33 +25,6 @@ const QString kUpdaterIni = QStringLiteral("update_macosx.ini");
 
 QByteArray text(const char *line, int repeat) {
     return QByteArray(line).repeated(repeat);
-}
-
-QByteArray gzipLooking(quint32 seed) {
-    return QByteArray("\x1f\x8b", 2) + releasetest::noise(2000, seed);
-}
-
-// Copies every file of from into to.
-bool copyTree(const QString &from, const QString &to) {
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        if (!writeFile(to, QDir(from).relativeFilePath(file), readFile(file))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Reads every file of a tree: path -> content.
-QMap<QString, QByteArray> contentsOf(const QString &root) {
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        files.insert(QDir(root).relativeFilePath(file), readFile(file));
-    }
-    return files;
 }
 
 }  // namespace
@@ -92,28 +66,7 @@ void TestReleaseBuild::init() {
     m_Old = m_Dir->filePath("old");
     m_New = m_Dir->filePath("new");
     m_Root = m_Dir->filePath("root");
-    const QList<QPair<QString, QByteArray>> oldFiles = {
-        {"MacOS/vxmclient_mac", releasetest::noise(3000, 1)},
-        {"Resources/readme.txt", text("same in both\n", 100)},
-        {"Resources/gone.txt", "only in the old tree"},
-        {"Resources/olddir/x.txt", "a directory the new tree lacks"},
-        {"Frameworks/data.gz", gzipLooking(2)},
-        {"SharedSupport/update.ini.default", "x"},
-    };
-    const QList<QPair<QString, QByteArray>> newFiles = {
-        {"MacOS/vxmclient_mac", releasetest::noise(3000, 3)},
-        {"Resources/readme.txt", text("same in both\n", 100)},
-        {"Resources/new file.txt", text("added, compresses\n", 50)},
-        {"Frameworks/data.gz", gzipLooking(4)},
-        {"SharedSupport/update.ini.default", "y"},
-        {"empty.txt", QByteArray()},
-    };
-    for (const auto &file : oldFiles) {
-        QVERIFY(writeFile(m_Old, file.first, file.second));
-    }
-    for (const auto &file : newFiles) {
-        QVERIFY(writeFile(m_New, file.first, file.second));
-    }
+    QVERIFY(releasetest::makeSampleTrees(m_Old, m_New));
 }
 
 releasetest::ToolRun TestReleaseBuild::build(const QString &pass, const QString &newTree,
