@@ -17,13 +17,7 @@
 
 #include "makedownloadreplacelisttaskspecification.h"
 #include "taskspecification.h"
-
-#if __has_include("vxdelta.h")
 #include "vxdelta.h"
-#define VXM_TEST_HAVE_CONTAINER 1
-#else
-#define VXM_TEST_HAVE_CONTAINER 0
-#endif
 
 namespace installfixture {
 
@@ -62,12 +56,7 @@ bool writeGzip(const QString &path, const QByteArray &data) {
     return (gzclose(file) == Z_OK) && written;
 }
 
-bool haveContainerEngine() {
-    return VXM_TEST_HAVE_CONTAINER != 0;
-}
-
 bool writeLzma2(const QString &path, const QByteArray &data) {
-#if VXM_TEST_HAVE_CONTAINER
     QTemporaryDir scratch;
     const QString plain = scratch.filePath(QStringLiteral("plain"));
     if (!scratch.isValid() || !writeFile(plain, data)) {
@@ -75,11 +64,6 @@ bool writeLzma2(const QString &path, const QByteArray &data) {
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
     return vxdelta::CompressFile(plain.toUtf8().constData(), path.toUtf8().constData(), false);
-#else
-    Q_UNUSED(path)
-    Q_UNUSED(data)
-    return false;
-#endif
 }
 
 QByteArray readFile(const QString &path) {

@@ -34,10 +34,7 @@ bool writeFile(const QString &path, const QByteArray &data,
                QFileDevice::Permissions mode = plainMode());
 /// Writes `data` gzip-compressed to `path`.
 bool writeGzip(const QString &path, const QByteArray &data);
-/// Whether the engine's container compressor is built in.
-bool haveContainerEngine();
-/// Writes `data` as the engine's LZMA2 container to `path`; false without
-/// the container engine.
+/// Writes `data` as the engine's LZMA2 container to `path`.
 bool writeLzma2(const QString &path, const QByteArray &data);
 QByteArray readFile(const QString &path);
 

@@ -52,16 +52,12 @@ struct UpdaterRelease {
     UpdaterRelease &operator=(const UpdaterRelease &) = delete;
 
     void addTransform(const QString &name, const QString &target, const QByteArray &content) {
-        // Without the container engine the download is a gzip stream under
-        // another name, which takes the gzip route.
-        const QString download =
-            name.endsWith("._lzma2_") && !haveContainerEngine() ? name + ".gz" : name;
-        if (download.endsWith("._lzma2_")) {
-            writeLzma2(m_Session.temp(download), content);
+        if (name.endsWith("._lzma2_")) {
+            writeLzma2(m_Session.temp(name), content);
         } else {
-            writeGzip(m_Session.temp(download), content);
+            writeGzip(m_Session.temp(name), content);
         }
-        list.append(replaceItem(kSection, download, sha512Hex(content), target));
+        list.append(replaceItem(kSection, name, sha512Hex(content), target));
     }
     bool writeProductIni() const { return m_Session.writeProductIni(kSection, lines); }
 
