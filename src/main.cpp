@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "configuration.h"
+#include "mainwindow.h"
 #include "startup.h"
 #include "updatelog.h"
 
@@ -31,10 +32,13 @@ int main(int argc, char **argv) {
     QApplication::installTranslator(&qtTranslator);
 
     auto configuration = std::make_unique<Configuration>();
-    const int status = runUpdater(configuration.get());
+    auto window = std::make_unique<MainWindow>(configuration.get());
+    const int status = runUpdater(configuration.get(), window.get());
     if (status != kRejectedCommandLine) {
         UpdateLog::instance().close();
         google::protobuf::ShutdownProtobufLibrary();
     }
+    window.reset();  // the engine goes with it, before the configuration
+    configuration.reset();
     return status == kRejectedCommandLine ? 1 : status;
 }

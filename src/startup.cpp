@@ -3,9 +3,17 @@
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
+#include <QTimer>
 
 #include "configuration.h"
+#include "mainwindow.h"
 #include "updateengine.h"
+
+namespace {
+
+constexpr int kStartDelayMs = 2000;
+
+}  // namespace
 
 void removeLeftovers(const QString &updaterBaseDir) {
     UpdateEngine::removeQt4Files(updaterBaseDir);
@@ -17,27 +25,16 @@ void removeLeftovers(const QString &updaterBaseDir) {
     qDebug() << "Removing old files done";
 }
 
-int runUpdater(Configuration *configuration) {
-    // Until the progress window exists, fatal configuration errors go to
-    // the log and end the loop with status 1, as the window will do.
-    QObject::connect(configuration, &Configuration::fatalError, qApp, [](const QString &text) {
-        qCritical() << text;
-        QCoreApplication::exit(1);
-    });
+int runUpdater(Configuration *configuration, MainWindow *window) {
     if (!configuration->parseCommandLineOptions()) {
         qWarning() << "Failed to parse command line options, aborting";
         return kRejectedCommandLine;
     }
-    if (!configuration->m_Ready) {
-        QObject::connect(configuration, &Configuration::ready, qApp,
-                         [] { QCoreApplication::exit(0); });
-        const int status = QApplication::exec();
-        if (!configuration->m_Ready) {
-            return status;
-        }
-    }
-    qWarning() << "The progress window is not part of this build yet; target version"
-               << configuration->m_VersionNumber << "of" << configuration->m_ClientType
-               << "is not installed";
-    return 0;
+    // Whichever comes first and finds the configuration ready starts the
+    // session: this tick or the configuration's ready() after a version query.
+    QTimer::singleShot(kStartDelayMs, window, SLOT(onStartUpdate()));
+    window->updateHeader();
+    window->show();
+    window->delete_force_update_files();
+    return QApplication::exec();
 }

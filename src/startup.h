@@ -3,6 +3,7 @@
 #include <QString>
 
 class Configuration;
+class MainWindow;
 
 /// Returned by runUpdater when the command line was rejected before the
 /// event loop ran; the process then exits with status 1.
@@ -13,6 +14,8 @@ constexpr int kRejectedCommandLine = -1;
 /// directory and its plug-in folders, then an empty "old" directory.
 void removeLeftovers(const QString &updaterBaseDir);
 
-/// Parses the command line and, when it is accepted, runs the pass on the
-/// event loop; returns the loop's exit status or kRejectedCommandLine.
-int runUpdater(Configuration *configuration);
+/// Parses the command line and, when it is accepted, schedules the start of
+/// the session 2000 ms later, shows the window (created with the same
+/// configuration) and runs the event loop; returns the loop's exit status,
+/// or kRejectedCommandLine without showing the window.
+int runUpdater(Configuration *configuration, MainWindow *window);

@@ -4,24 +4,13 @@
 #include <QFile>
 #include <QtTest>
 
+#include "enginetestsupport.h"
 #include "platform/bundlelauncher.h"
 #include "processtools.h"
 
 namespace {
 
 enum Planted { Nothing, OldFile, LinkToVictim, DanglingLink };
-
-QByteArray readAll(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    file.write(content);
-}
 
 mode_t modeOf(const QString &path) {
     struct stat info {};
@@ -35,7 +24,7 @@ QString installMarker(const QString &executable) {
     if (!QFile::copy(QStringLiteral(VXM_START_MARKER), executable)) {
         return QString();
     }
-    const QString marker = QDir::tempPath() + QStringLiteral("/started.txt");
+    QString marker = QDir::tempPath() + QStringLiteral("/started.txt");
     QFile::remove(marker);
     qputenv("VXM_MARKER_FILE", QFile::encodeName(marker));
     return marker;
@@ -78,9 +67,9 @@ private slots:
         const QString script = ProcessTools::starterScriptPath();
         const QString victim = QDir::tempPath() + QStringLiteral("/victim");
         QFile::remove(script);
-        writeFile(victim, "keep me");
+        QVERIFY(writeFile(victim, "keep me"));
         if (planted == OldFile) {
-            writeFile(script, "an older and much longer starter line\n");
+            QVERIFY(writeFile(script, "an older and much longer starter line\n"));
             QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ReadOther | QFileDevice::WriteOther);
         } else if (planted == LinkToVictim) {
@@ -95,9 +84,9 @@ private slots:
 
         QCOMPARE(written, script);
         QVERIFY(!QFileInfo(script).isSymLink());
-        QCOMPARE(readAll(script), QByteArray("/a\\ b/update"));
+        QCOMPARE(readFile(script), QByteArray("/a\\ b/update"));
         QCOMPARE(modeOf(script), mode_t(0700));
-        QCOMPARE(readAll(victim), QByteArray("keep me"));
+        QCOMPARE(readFile(victim), QByteArray("keep me"));
         QVERIFY(!QFileInfo::exists(victim + QStringLiteral(".missing")));
     }
 
@@ -111,11 +100,12 @@ private slots:
     }
 
     void argumentFileIsReplacedCompletely() {
-        writeFile(ProcessTools::argsFilePath(), "--nouser\nupdate_macosx\n1\n2\n3\n4\n5\n");
+        QVERIFY(
+            writeFile(ProcessTools::argsFilePath(), "--nouser\nupdate_macosx\n1\n2\n3\n4\n5\n"));
         QVERIFY(ProcessTools::writeArgsFile({QStringLiteral("--clientupdate"),
                                              QStringLiteral("client_macosx"), QStringLiteral("77"),
                                              QStringLiteral("#")}));
-        QCOMPARE(readAll(ProcessTools::argsFilePath()),
+        QCOMPARE(readFile(ProcessTools::argsFilePath()),
                  QByteArray("--clientupdate\nclient_macosx\n77\n#\n"));
     }
 
@@ -140,7 +130,7 @@ private slots:
         QVERIFY(!marker.isEmpty());
         ProcessTools::startVxmClient(bundle + QStringLiteral("/Contents/"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(marker), 15000);
-        const QStringList lines = QString::fromLocal8Bit(readAll(marker)).split('\n');
+        const QStringList lines = QString::fromLocal8Bit(readFile(marker)).split('\n');
         QCOMPARE(QFileInfo(lines.first()).canonicalFilePath(),
                  QFileInfo(bundle + QStringLiteral("/Contents/MacOS/vxmclient_mac"))
                      .canonicalFilePath());
@@ -153,19 +143,19 @@ private slots:
             tempDir + QStringLiteral("/SharedSupport/update.app/Contents/MacOS/update");
         const QString marker = installMarker(executable);
         QVERIFY(!marker.isEmpty());
-        writeFile(ProcessTools::starterScriptPath(), "echo planted\n");
+        QVERIFY(writeFile(ProcessTools::starterScriptPath(), "echo planted\n"));
 
         ProcessTools::startClientUpdater(
             tempDir, {QStringLiteral("--clientupdate"), QStringLiteral("client_macosx"),
                       QStringLiteral("8"), QStringLiteral("2.0 beta")});
 
-        QCOMPARE(readAll(ProcessTools::starterScriptPath()),
+        QCOMPARE(readFile(ProcessTools::starterScriptPath()),
                  ProcessTools::escapeSpaces(executable).toLatin1());
         QCOMPARE(modeOf(ProcessTools::starterScriptPath()), mode_t(0700));
-        QCOMPARE(readAll(ProcessTools::argsFilePath()),
+        QCOMPARE(readFile(ProcessTools::argsFilePath()),
                  QByteArray("--clientupdate\nclient_macosx\n8\n2.0 beta\n"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(marker), 15000);
-        QCOMPARE(QString::fromLocal8Bit(readAll(marker)).split('\n').first(), executable);
+        QCOMPARE(QString::fromLocal8Bit(readFile(marker)).split('\n').first(), executable);
     }
 };
 

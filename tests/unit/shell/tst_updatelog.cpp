@@ -151,8 +151,10 @@ private slots:
     // As a user would: the real updater with a version that is not a number.
     void rejectedCommandLineOfTheUpdater() {
         createMarker(false);
+        // The rejection is shown in a box, answered as a person would.
         const Run run =
-            runProgram(QStringLiteral(VXM_UPDATE_BINARY), {"--nouser", "update_macosx", "abc"});
+            runProgram(QStringLiteral(VXM_ANSWER_BOX),
+                       {"Error", VXM_UPDATE_BINARY, "--nouser", "update_macosx", "abc"});
         QCOMPARE(run.status, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 1);
         const QStringList files = logFiles();
