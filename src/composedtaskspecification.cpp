@@ -197,4 +197,8 @@ void ComposedTaskSpecification::clearSubtasks() {
     m_Pending.clear();
     m_Running.clear();
     m_Done.clear();
+    // The flags describe the run of the subtasks just disposed of. Kept, they
+    // would make the next run start nothing and never report its end.
+    m_SubtaskCanceled = false;
+    m_DoneReported = false;
 }

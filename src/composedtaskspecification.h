@@ -56,8 +56,9 @@ protected:
     /// Sets Running and queues the start of up to maxParallel subtasks; with
     /// nothing pending it calls subtasksDone() at once.
     void startSubtasks();
-    /// Disconnects every subtask from this task, schedules its deletion and
-    /// empties all lists. The flags are kept.
+    /// Disconnects every subtask from this task, schedules its deletion,
+    /// empties all lists and clears the run's flags, so that a new set of
+    /// subtasks can run after a failed or cancelled one.
     void clearSubtasks();
     /// Failed if any subtask failed, else Canceled if any was canceled,
     /// else Finished if all finished (also when there are none), else
