@@ -16,84 +16,81 @@ constexpr double kUnpackWeight = 1.0;
 /// Size of a product ini file: not known before it arrives.
 constexpr qint64 kUnknownSize = -1;
 
-} // namespace
+}  // namespace
 
-IniDownloadTaskSpecification::IniDownloadTaskSpecification(
-    QNetworkAccessManager *manager, Configuration *configuration,
-    QObject *parent, double weight)
-    : ComposedTaskSpecification(1, parent, weight), m_Manager(manager),
+IniDownloadTaskSpecification::IniDownloadTaskSpecification(QNetworkAccessManager *manager,
+                                                           Configuration *configuration,
+                                                           QObject *parent, double weight)
+    : ComposedTaskSpecification(1, parent, weight),
+      m_Manager(manager),
       m_Configuration(configuration) {}
 
 QString IniDownloadTaskSpecification::iniName(int isClientUpdate) {
-  return QLatin1String(isClientUpdate == 1 ? "vxm_" : "") +
-         QLatin1String(isClientUpdate != 0 ? "client" : "update") +
-         QLatin1String("_macosx.ini");
+    return QLatin1String(isClientUpdate == 1 ? "vxm_" : "") +
+           QLatin1String(isClientUpdate != 0 ? "client" : "update") + QLatin1String("_macosx.ini");
 }
 
 QString IniDownloadTaskSpecification::compressedName(int isClientUpdate) {
-  return iniName(isClientUpdate) + QLatin1String("._lzma2_");
+    return iniName(isClientUpdate) + QLatin1String("._lzma2_");
 }
 
 QString IniDownloadTaskSpecification::signatureName(int isClientUpdate) {
-  return iniName(isClientUpdate) + QLatin1String(".sig");
+    return iniName(isClientUpdate) + QLatin1String(".sig");
 }
 
 QString IniDownloadTaskSpecification::tempPath(const QString &name) const {
-  return m_Configuration->m_TempDir + QLatin1Char('/') + name;
+    return m_Configuration->m_TempDir + QLatin1Char('/') + name;
 }
 
 void IniDownloadTaskSpecification::execute() {
-  emit message(QStringLiteral("Download / check product ini"));
-  makeSubtasksAndStart();
+    emit message(QStringLiteral("Download / check product ini"));
+    makeSubtasksAndStart();
 }
 
-void IniDownloadTaskSpecification::addDownload(const QString &name,
-                                               double weight) {
-  qDebug() << "Requesting" << name;
-  addSubtask(new DownloadTaskSpecification(
-      m_Manager, name, m_Configuration->m_VersionNumber, tempPath(name),
-      kUnknownSize, this, weight));
+void IniDownloadTaskSpecification::addDownload(const QString &name, double weight) {
+    qDebug() << "Requesting" << name;
+    addSubtask(new DownloadTaskSpecification(m_Manager, name, m_Configuration->m_VersionNumber,
+                                             tempPath(name), kUnknownSize, this, weight));
 }
 
 void IniDownloadTaskSpecification::makeSubtasksAndStart() {
-  const int pass = m_Configuration->m_IsClientUpdate;
-  const QString ini = iniName(pass);
-  const QString compressed = compressedName(pass);
-  const QString signature = signatureName(pass);
-  qDebug() << "makeSubtasksAndStart" << ini << compressed;
-  double checkWeight = 1.0;
-  if (!QFile::exists(tempPath(ini))) {
-    addDownload(compressed, kDownloadWeight);
-    addSubtask(new FileUnpackTaskSpecification_lzma2(
-        nullptr, tempPath(compressed), tempPath(ini), this, kUnpackWeight));
-    checkWeight = 0.6667;
-  }
-  if (!QFile::exists(tempPath(signature))) {
-    addDownload(signature, kDownloadWeight);
-    checkWeight -= kDownloadWeight;
-  }
-  auto *check = new CheckSignatureTaskSpecification(tempPath(ini), QString(),
-                                                    true, this, checkWeight);
-  connect(check, &CheckSignatureTaskSpecification::checkDone, this,
-          &IniDownloadTaskSpecification::onSigCheckDone);
-  addSubtask(check);
-  m_State = Running;
-  startSubtasks();
+    const int pass = m_Configuration->m_IsClientUpdate;
+    const QString ini = iniName(pass);
+    const QString compressed = compressedName(pass);
+    const QString signature = signatureName(pass);
+    qDebug() << "makeSubtasksAndStart" << ini << compressed;
+    double checkWeight = 1.0;
+    if (!QFile::exists(tempPath(ini))) {
+        addDownload(compressed, kDownloadWeight);
+        addSubtask(new FileUnpackTaskSpecification_lzma2(nullptr, tempPath(compressed),
+                                                         tempPath(ini), this, kUnpackWeight));
+        checkWeight = 0.6667;
+    }
+    if (!QFile::exists(tempPath(signature))) {
+        addDownload(signature, kDownloadWeight);
+        checkWeight -= kDownloadWeight;
+    }
+    auto *check =
+        new CheckSignatureTaskSpecification(tempPath(ini), QString(), true, this, checkWeight);
+    connect(check, &CheckSignatureTaskSpecification::checkDone, this,
+            &IniDownloadTaskSpecification::onSigCheckDone);
+    addSubtask(check);
+    m_State = Running;
+    startSubtasks();
 }
 
-void IniDownloadTaskSpecification::onSigCheckDone(
-    bool pass, CheckSignatureTaskSpecification *task) {
-  Q_UNUSED(task)
-  if (pass) {
-    return;
-  }
-  qDebug() << "Failed to verify product ini, aborting";
-  emit message(
-      QStringLiteral("Could not verify the product ini file. Aborting"));
-  taskFailed();
+void IniDownloadTaskSpecification::onSigCheckDone(bool pass,
+                                                  CheckSignatureTaskSpecification *task) {
+    Q_UNUSED(task)
+    if (pass) {
+        return;
+    }
+    qDebug() << "Failed to verify product ini, aborting";
+    emit message(QStringLiteral("Could not verify the product ini file. Aborting"));
+    taskFailed();
 }
 
 void IniDownloadTaskSpecification::reset() {
-  clearSubtasks();
-  TaskSpecification::reset();
+    clearSubtasks();
+    TaskSpecification::reset();
 }

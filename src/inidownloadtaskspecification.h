@@ -19,37 +19,36 @@ class QNetworkAccessManager;
 /// ends the step (and so the update) Failed with "Could not verify the
 /// product ini file. Aborting"; nothing is deleted.
 class IniDownloadTaskSpecification : public ComposedTaskSpecification {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  /// The manager and the configuration are not owned.
-  IniDownloadTaskSpecification(QNetworkAccessManager *manager,
-                               Configuration *configuration, QObject *parent,
-                               double weight);
+    /// The manager and the configuration are not owned.
+    IniDownloadTaskSpecification(QNetworkAccessManager *manager, Configuration *configuration,
+                                 QObject *parent, double weight);
 
-  /// "vxm_client_macosx.ini" for the client pass (flag 1), "client_macosx.ini"
-  /// for another non-zero flag, "update_macosx.ini" for the updater pass (0).
-  static QString iniName(int isClientUpdate);
-  /// The ini name + "._lzma2_".
-  static QString compressedName(int isClientUpdate);
-  /// The ini name + ".sig".
-  static QString signatureName(int isClientUpdate);
+    /// "vxm_client_macosx.ini" for the client pass (flag 1), "client_macosx.ini"
+    /// for another non-zero flag, "update_macosx.ini" for the updater pass (0).
+    static QString iniName(int isClientUpdate);
+    /// The ini name + "._lzma2_".
+    static QString compressedName(int isClientUpdate);
+    /// The ini name + ".sig".
+    static QString signatureName(int isClientUpdate);
 
 public slots:
-  void execute() override;
-  /// Disposes of the subtasks so that the next execute() looks at the
-  /// temporary directory afresh.
-  void reset() override;
+    void execute() override;
+    /// Disposes of the subtasks so that the next execute() looks at the
+    /// temporary directory afresh.
+    void reset() override;
 
 private slots:
-  void onSigCheckDone(bool pass, CheckSignatureTaskSpecification *task);
+    void onSigCheckDone(bool pass, CheckSignatureTaskSpecification *task);
 
 private:
-  void makeSubtasksAndStart();
-  /// Adds the transfer of `name` into the temporary directory (size unknown).
-  void addDownload(const QString &name, double weight);
-  QString tempPath(const QString &name) const;
+    void makeSubtasksAndStart();
+    /// Adds the transfer of `name` into the temporary directory (size unknown).
+    void addDownload(const QString &name, double weight);
+    QString tempPath(const QString &name) const;
 
-  QNetworkAccessManager *m_Manager;
-  Configuration *m_Configuration;
+    QNetworkAccessManager *m_Manager;
+    Configuration *m_Configuration;
 };
