@@ -20,18 +20,10 @@
 
 namespace {
 
-const QByteArray kBasePath = "/updater-images/client/";
-const QString kUpdaterExe = QStringLiteral("SharedSupport/update.app/Contents/MacOS/update");
+using releasetest::kBasePath;
+using releasetest::serveTree;
 
-void serveTree(vxmtest::TestHttpServer *server, const QString &root) {
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        server->setReply(
-            kBasePath + QUrl::toPercentEncoding(QDir(root).relativeFilePath(file), "/"),
-            vxmtest::HttpReply::ok(releasetest::readFile(file)));
-    }
-}
+const QString kUpdaterExe = QStringLiteral("SharedSupport/update.app/Contents/MacOS/update");
 
 /// Runs the task to its end on the event loop (bounded wait).
 int runToEnd(TaskSpecification *task, QStringList *messages) {

@@ -8,11 +8,25 @@
 #include <QObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QUrl>
 
 #include "configuration.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "testhttpserver.h"
 
 namespace releasetest {
+
+const QByteArray kBasePath = "/updater-images/client/";
+
+void serveTree(vxmtest::TestHttpServer *server, const QString &root) {
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        server->setReply(
+            kBasePath + QUrl::toPercentEncoding(QDir(root).relativeFilePath(file), "/"),
+            vxmtest::HttpReply::ok(readFile(file)));
+    }
+}
 
 bool writeFile(const QString &root, const QString &relative, const QByteArray &data) {
     const QString path = root + QLatin1Char('/') + relative;

@@ -10,7 +10,17 @@
 
 #include "updatefilelists.h"
 
+namespace vxmtest {
+class TestHttpServer;
+}
+
 namespace releasetest {
+
+/// Where the update file server's files live on the test server.
+extern const QByteArray kBasePath;
+/// Answers every file of root under kBasePath + its path below root, as
+/// the request line carries it (percent-encoded).
+void serveTree(vxmtest::TestHttpServer *server, const QString &root);
 
 /// Writes data to root/relative, creating the directories; false on failure.
 bool writeFile(const QString &root, const QString &relative, const QByteArray &data);

@@ -17,19 +17,8 @@
 
 namespace {
 
-const QByteArray kBasePath = "/updater-images/client/";
-
-// Answers every file of root under kBasePath + its path below root, as the
-// request line carries it (percent-encoded).
-void serveTree(vxmtest::TestHttpServer *server, const QString &root) {
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        server->setReply(
-            kBasePath + QUrl::toPercentEncoding(QDir(root).relativeFilePath(file), "/"),
-            vxmtest::HttpReply::ok(releasetest::readFile(file)));
-    }
-}
+using releasetest::kBasePath;
+using releasetest::serveTree;
 
 }  // namespace
 
