@@ -60,6 +60,10 @@ protected:
     /// empties all lists and clears the run's flags, so that a new set of
     /// subtasks can run after a failed or cancelled one.
     void clearSubtasks();
+    /// The plain task reset (state, progress, cancel flag) without touching
+    /// subtasks, for subclasses that call clearSubtasks() and build a fresh
+    /// set on every execute().
+    void resetTaskState() { TaskSpecification::reset(); }
     /// Failed if any subtask failed, else Canceled if any was canceled,
     /// else Finished if all finished (also when there are none), else
     /// Canceled if a cancel was requested, else Failed if a subtask ended

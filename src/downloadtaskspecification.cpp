@@ -308,7 +308,7 @@ void DownloadFileTaskSpecification::execute() {
 void DownloadFileTaskSpecification::reset() {
     clearSubtasks();
     m_Transfer = nullptr;
-    TaskSpecification::reset();
+    resetTaskState();
 }
 
 DownloadFileListTaskSpecification::DownloadFileListTaskSpecification(
@@ -361,7 +361,7 @@ bool DownloadFileListTaskSpecification::createDirectories() {
 void DownloadFileListTaskSpecification::reset() {
     clearSubtasks();
     m_TotalBytes = 0;
-    TaskSpecification::reset();
+    resetTaskState();
 }
 
 void DownloadFileListTaskSpecification::getDownloadProgress(quint64 &done, quint64 &total,

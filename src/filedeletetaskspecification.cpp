@@ -66,7 +66,7 @@ void FileDeleteListTaskSpecification::execute() {
 
 void FileDeleteListTaskSpecification::reset() {
     clearSubtasks();
-    TaskSpecification::reset();  // NOLINT(bugprone-parent-virtual-call): subtasks are rebuilt
+    resetTaskState();
 }
 
 void FileDeleteListTaskSpecification::makeSubtasksAndStart() {

@@ -73,5 +73,5 @@ void FileReplaceListTaskSpecification::subtasksDone() {
 void FileReplaceListTaskSpecification::reset() {
     clearSubtasks();
     rollbackAll(&m_Rollback, this);
-    TaskSpecification::reset();  // NOLINT(bugprone-parent-virtual-call): subtasks are rebuilt
+    resetTaskState();
 }

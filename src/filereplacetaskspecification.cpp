@@ -156,7 +156,7 @@ void FileReplaceTaskSpecification::subtasksDone() {
 void FileReplaceTaskSpecification::reset() {
     clearSubtasks();
     rollbackAll(&m_LocalRollback, this);
-    TaskSpecification::reset();  // NOLINT(bugprone-parent-virtual-call): subtasks are rebuilt
+    resetTaskState();
 }
 
 void FileReplaceTaskSpecification::makeSingleFileExecutable(const QString &path) {

@@ -92,5 +92,5 @@ void IniDownloadTaskSpecification::onSigCheckDone(bool pass,
 
 void IniDownloadTaskSpecification::reset() {
     clearSubtasks();
-    TaskSpecification::reset();
+    resetTaskState();
 }

@@ -48,5 +48,5 @@ void MainTaskSpecification::makeSubtasksAndStart() {
 void MainTaskSpecification::reset() {
     clearSubtasks();
     m_Lists.clear();
-    TaskSpecification::reset();
+    resetTaskState();
 }

@@ -47,7 +47,7 @@ void PrePostInstallListTaskSpecification::execute() {
 
 void PrePostInstallListTaskSpecification::reset() {
     clearSubtasks();
-    TaskSpecification::reset();
+    resetTaskState();
 }
 
 PrePostInstallTaskSpecification::PrePostInstallTaskSpecification(InstallCommand *command,

@@ -38,7 +38,7 @@ void UpdateSelfUnzipTaskSpecification::execute() {
 void UpdateSelfUnzipTaskSpecification::reset() {
     clearSubtasks();
     m_CheckFailed = false;
-    TaskSpecification::reset();  // NOLINT(bugprone-parent-virtual-call): subtasks are rebuilt
+    resetTaskState();
 }
 
 QString UpdateSelfUnzipTaskSpecification::tempPath(const QString &relative) const {

@@ -124,6 +124,7 @@ bool CompressBuffer(const uint8_t *data, size_t size, bool tryExecutables, Write
         }
         if (!programs.empty()) {
             std::vector<AsmProgram *> raw;
+            raw.reserve(programs.size());
             for (auto &program : programs) {
                 raw.push_back(program.get());
             }

@@ -30,10 +30,12 @@ public:
         if (count <= m_Capacity) {
             return true;
         }
-        if (count > SIZE_MAX / sizeof(T)) {
+        // T may itself be a pointer type; the element size is what is meant.
+        if (count > SIZE_MAX / sizeof(T)) {  // NOLINT(bugprone-sizeof-expression)
             return false;
         }
-        void *grown = std::realloc(m_Data, count * sizeof(T));
+        void *grown =
+            std::realloc(m_Data, count * sizeof(T));  // NOLINT(bugprone-sizeof-expression)
         if (grown == nullptr) {
             return false;
         }
