@@ -127,6 +127,37 @@ private slots:
         QVERIFY(first.isNull());  // the old steps were disposed of
     }
 
+    // The client pass installs whole files, containers and deletions, then
+    // runs the post-install command with its "--" arguments.
+    void clientPassInstallsAndRunsItsCommand() {
+        const QString oldTree = path("old"), newTree = path("new");
+        QVERIFY(releasetest::makeSampleTrees(oldTree, newTree));
+        QVERIFY(releasetest::copyTree(oldTree, path("install")));
+        const releasetest::ToolRun run = releasetest::runTool(
+            {"build", "--pass", "client", "--version", "2", "--new", newTree, "--old", oldTree,
+             "--key", QStringLiteral(VXM_DEMO_PRIVATE_KEY), "--out", path("root"), "--postinstall",
+             "post.sh::mode=quiet::dir=/x"});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        serveTree(&m_Server, path("root"));
+        // The command is a program of the temporary tree (there, the new
+        // updater's tree assembled by the first pass).
+        const QString record = path("post-args.txt");
+        QVERIFY(releasetest::writeFile(
+            path("temp"), "post.sh",
+            "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '" + record.toUtf8() + "'; done\n"));
+        QVERIFY(QFile::setPermissions(path("temp/post.sh"),
+                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        configure(1);
+
+        MainTaskSpecification task(&m_Manager, &m_Configuration, nullptr, 1.0);
+        QStringList messages;
+        QVERIFY2(runToEnd(&task, &messages) == Finished, qPrintable(messages.join('\n')));
+        QCOMPARE(releasetest::contentsOf(path("install")), releasetest::contentsOf(newTree));
+        QVERIFY(!QFileInfo::exists(path("install/Resources/gone.txt")));
+        QCOMPARE(releasetest::readFile(record), QByteArray("--mode=quiet\n--dir=/x\n"));
+        QVERIFY(messages.contains(QStringLiteral("post.sh completed sucessfully")));
+    }
+
     // The updater pass assembles the new updater in the temporary tree and
     // leaves the installation as it was.
     void updaterPassAssemblesTheTemporaryTree() {
