@@ -11,7 +11,8 @@
 
 // Allocation-failure tests ask for absurd sizes; sanitizers must report
 // them as failed allocations rather than abort.
-extern "C" const char *__asan_default_options() {
+// The sanitizer runtime looks the option hook up by this exact name.
+extern "C" const char *__asan_default_options() {  // NOLINT(bugprone-reserved-identifier)
     return "allocator_may_return_null=1";
 }
 
