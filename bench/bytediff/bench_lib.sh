@@ -1,6 +1,15 @@
 # Shared helpers of the engine's benchmark scripts (sourced, not run).
 # Callers set WORK (a scratch directory) and REPEAT (runs per command).
 
+# require_tools PATH... : exits with status 2 naming the first tool that is
+# not an executable file.
+require_tools() {
+  local tool
+  for tool in "$@"; do
+    [ -x "$tool" ] || { echo "missing tool: ${tool:-?} (build vxdelta_tool; ./run installs the peers)" >&2; exit 2; }
+  done
+}
+
 # measure CMD... -> "wall_s cpu_s peak_kib": the fastest wall time and the
 # smallest user+system time of REPEAT runs, and the largest resident set.
 # CPU time is the steadier figure on a machine shared with other work.

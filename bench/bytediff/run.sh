@@ -15,9 +15,6 @@ OLD_VERSION=${OLD_VERSION:-3.0.17-1~deb12u2}
 NEW_VERSION=${NEW_VERSION:-3.0.20-1~deb12u2}
 REPEAT=${REPEAT:-3}
 
-for tool in "$VXDELTA" "$(command -v bsdiff)" "$(command -v bspatch)" /usr/bin/time; do
-  [ -x "$tool" ] || { echo "missing tool: $tool (build vxdelta_tool, install bsdiff and time)" >&2; exit 2; }
-done
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
@@ -33,6 +30,7 @@ fetch_libcrypto() {  # version -> path of the extracted libcrypto.so.3
 
 # shellcheck source=bench/bytediff/bench_lib.sh
 source "$ROOT/bench/bytediff/bench_lib.sh"
+require_tools "$VXDELTA" "$(command -v bsdiff)" "$(command -v bspatch)" /usr/bin/time
 
 FORMAT='%-18s | %-13s %-5s | %-11s %-5s | %-13s %-5s | %-15s %-5s | %-11s %-5s | %-11s %-5s | %s\n'
 

@@ -14,13 +14,11 @@ VXDELTA=$BUILD/bin/vxdelta
 DATA_MB=${DATA_MB:-24}
 MEM_MB=${MEM_MB:-100}
 REPEAT=${REPEAT:-3}
-for tool in "$VXDELTA" "$(command -v xz)" "$(command -v zstd)" /usr/bin/time; do
-  [ -x "$tool" ] || { echo "missing tool: $tool" >&2; exit 2; }
-done
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 # shellcheck source=bench/bytediff/bench_lib.sh
 source "$ROOT/bench/bytediff/bench_lib.sh"
+require_tools "$VXDELTA" "$(command -v xz)" "$(command -v zstd)" /usr/bin/time
 
 # Real executable data: the machine's shared libraries, in a fixed order.
 sample() {  # MiB output; head ends the pipe early on purpose
