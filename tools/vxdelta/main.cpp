@@ -18,6 +18,8 @@ const ToolCommand kCommands[] = {
     {"decompress", "decompress IN OUT", vxdelta_tool::RunDecompressCommand},
     {"diff", "diff [--method 0|1|2] [--header] OLD NEW OUT", vxdelta_tool::RunDiffCommand},
     {"apply-diff", "apply-diff [--header] OLD DIFF OUT", vxdelta_tool::RunApplyDiffCommand},
+    {"patch", "patch OLD NEW OUT", vxdelta_tool::RunPatchCommand},
+    {"apply", "apply OLD PATCH OUT", vxdelta_tool::RunApplyCommand},
 };
 
 // Echoes every engine diagnostic line to stderr.

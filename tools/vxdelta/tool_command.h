@@ -45,4 +45,8 @@ int RunApplyDiffCommand(const std::vector<std::string> &args);
 int RunCompressCommand(const std::vector<std::string> &args);
 int RunDecompressCommand(const std::vector<std::string> &args);
 
+// The ensemble patch commands: patch, apply (prints "status N").
+int RunPatchCommand(const std::vector<std::string> &args);
+int RunApplyCommand(const std::vector<std::string> &args);
+
 }  // namespace vxdelta_tool

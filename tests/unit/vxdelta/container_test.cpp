@@ -265,36 +265,4 @@ TEST_P(CompressRoundTripTest, FileRoundTripsAndStaysPlainWithoutADisassembler) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, CompressRoundTripTest, ::testing::Values(1, 5000, 300000));
 
-TEST(ApplyEnsemblePatchFiles, ChecksTheHeader) {
-    const std::string old = TempPath("ensemble.old");
-    const std::string patch = TempPath("ensemble.patch");
-    const std::string out = TempPath("ensemble.new");
-    WriteFile(old, kData);
-    const Bytes magic = Varint(7696195);
-    const Bytes version = Varint(20110216);
-    struct {
-        Bytes patch;
-        vxdelta::Status status;
-    } cases[] = {
-        {{}, vxdelta::C_BAD_ENSEMBLE_MAGIC},
-        {{1, 2, 3}, vxdelta::C_BAD_ENSEMBLE_MAGIC},
-        {magic, vxdelta::C_BAD_ENSEMBLE_VERSION},
-        {Concat({magic, Varint(20110217)}), vxdelta::C_BAD_ENSEMBLE_VERSION},
-        {Concat({magic, version, {1, 2}}), vxdelta::C_BAD_ENSEMBLE_HEADER},
-        {Concat({magic, version, {1, 2, 3}, Section(kData)}), vxdelta::C_BAD_ENSEMBLE_HEADER},
-    };
-    for (const auto &c : cases) {
-        WriteFile(patch, c.patch);
-        EXPECT_EQ(vxdelta::ApplyEnsemblePatchFiles(old.c_str(), patch.c_str(), out.c_str()),
-                  c.status);
-    }
-    EXPECT_EQ(vxdelta::ApplyEnsemblePatchFiles(old.c_str(), TempPath("none").c_str(), out.c_str()),
-              vxdelta::C_READ_OPEN_ERROR);
-    WriteFile(patch, Concat({magic, version, {1, 2, 3}}));
-    EXPECT_EQ(
-        vxdelta::ApplyEnsemblePatchFiles(TempPath("none").c_str(), patch.c_str(), out.c_str()),
-        vxdelta::C_READ_ERROR);
-    EXPECT_TRUE(ReadFile(out).empty());
-}
-
 }  // namespace

@@ -9,6 +9,7 @@
 #include "disassembler.h"
 #include "encoded_program.h"
 #include "engine_log.h"
+#include "executable_images.h"
 #include "file_io.h"
 #include "lzma2_section.h"
 #include "vxdelta.h"
@@ -16,17 +17,6 @@
 namespace vxdelta {
 
 namespace {
-
-constexpr uint32_t kFatMagic = 0xCAFEBABE;
-constexpr size_t kMinFatFileSize = 4096;
-constexpr uint32_t kMaxFatArchitectures = 8;
-constexpr size_t kFatHeaderSize = 8;
-constexpr size_t kFatArchSize = 20;
-
-uint32_t BigEndian32(const uint8_t *p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
 
 bool WriteHeader(uint32_t checksum, uint32_t directive, WriteStream *out) {
     return out->writeVarint(kContainerMagic) && out->writeVarint(checksum) &&
@@ -58,24 +48,11 @@ bool StoreProgram(AsmProgram *program, WriteStream *stream, WriteStream *assembl
 // Mach-O file, else the whole file if it is recognised.
 std::vector<std::unique_ptr<AsmProgram>> DisassembleImages(const uint8_t *data, size_t size) {
     std::vector<std::unique_ptr<AsmProgram>> programs;
-    const bool fat = size >= kMinFatFileSize && BigEndian32(data) == kFatMagic;
-    const uint32_t archs = fat ? BigEndian32(data + 4) : 0;
-    if (fat && archs <= kMaxFatArchitectures) {
-        for (uint32_t i = 0; i < archs; ++i) {
-            const uint8_t *arch = data + kFatHeaderSize + i * kFatArchSize;
-            const uint32_t offset = BigEndian32(arch + 8);
-            const uint32_t length = BigEndian32(arch + 12);
-            std::unique_ptr<AsmProgram> program;
-            if (offset <= size && length <= size - offset &&
-                DisassembleExecutable(data + offset, length, &program) == C_OK) {
-                programs.push_back(std::move(program));
-            }
+    for (const ByteRange &range : CandidateImageRanges(data, size)) {
+        std::unique_ptr<AsmProgram> program;
+        if (DisassembleExecutable(data + range.offset, range.length, &program) == C_OK) {
+            programs.push_back(std::move(program));
         }
-        return programs;
-    }
-    std::unique_ptr<AsmProgram> program;
-    if (DisassembleExecutable(data, size, &program) == C_OK) {
-        programs.push_back(std::move(program));
     }
     return programs;
 }

@@ -1,52 +1,220 @@
-// Ensemble patch apply: file mapping and header checks. The body (element
-// transformations and the three corrections) is refused as malformed until
-// the element patchers exist.
+// Ensemble patch apply: the header and old-file checks, then the element
+// pipeline (descriptions, parameter correction, transform up, element
+// correction, transform down) and the final correction.
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "bytediff.h"
+#include "checksum.h"
+#include "ensemble_format.h"
+#include "ensemble_streams.h"
+#include "exe_type.h"
 #include "file_io.h"
-#include "streams.h"
+#include "lzma2_section.h"
+#include "transformation_patcher.h"
 #include "vxdelta.h"
 
 namespace vxdelta {
 
 namespace {
 
-constexpr uint32_t kEnsembleMagic = 7696195;
-constexpr uint32_t kEnsembleVersion = 20110216;
+using PatcherList = std::vector<std::unique_ptr<TransformationPatcher>>;
 
-struct EnsembleHeader {
-    uint32_t sourceChecksum = 0;
-    uint32_t targetChecksum = 0;
-    uint32_t finalInputSize = 0;
-};
-
-Status ReadEnsembleHeader(ReadStream *patch, EnsembleHeader *header) {
-    uint32_t magic = 0;
-    if (!patch->readVarint(&magic) || magic != kEnsembleMagic) {
-        return C_BAD_ENSEMBLE_MAGIC;
-    }
-    uint32_t version = 0;
-    if (!patch->readVarint(&version) || version != kEnsembleVersion) {
-        return C_BAD_ENSEMBLE_VERSION;
-    }
-    if (!patch->readVarint(&header->sourceChecksum) ||
-        !patch->readVarint(&header->targetChecksum) ||
-        !patch->readVarint(&header->finalInputSize)) {
+// Every element takes at least one byte for its kind, so a count beyond the
+// stream's bytes is malformed and never reaches the allocator.
+Status ReadDescriptions(ReadStream *descriptions, const ReadStream &old, PatcherList *patchers) {
+    uint32_t count = 0;
+    if (!descriptions->readVarint(&count) || count > descriptions->remaining()) {
         return C_BAD_ENSEMBLE_HEADER;
+    }
+    patchers->reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t kind = 0;
+        if (!descriptions->readVarint(&kind) || kind < 1 || kind > kLastExeType) {
+            return C_BAD_ENSEMBLE_HEADER;
+        }
+        patchers->emplace_back(new PatcherX86_32(old.position(), old.remaining()));
+    }
+    for (auto &patcher : *patchers) {
+        const Status status = patcher->readParameters(descriptions);
+        if (status != C_OK) {
+            return status;
+        }
+    }
+    return descriptions->empty() ? C_OK : C_BAD_ENSEMBLE_HEADER;
+}
+
+// Serialises set flat, applies the correction to it and parses the result
+// into corrected, whose streams view storage.
+Status CorrectSet(const StreamSet &set, ReadStream *correction, WriteStream *storage,
+                  ReadStreamSet *corrected) {
+    WriteStream flat;
+    if (!set.serialize(&flat)) {
+        return C_STREAM_ERROR;
+    }
+    if (!ApplyByteDiff(flat.reader(), correction, storage, false)) {
+        return C_GENERAL_ERROR;
+    }
+    return corrected->init(storage->data(), storage->length()) ? C_OK : C_STREAM_ERROR;
+}
+
+Status PredictParameters(const PatcherList &patchers, StreamSet *predicted) {
+    for (const auto &patcher : patchers) {
+        StreamSet element;
+        const Status status = patcher->predictParameters(&element);
+        if (status != C_OK) {
+            return status;
+        }
+        if (!WriteNestedSet(element, predicted)) {
+            return C_STREAM_ERROR;
+        }
     }
     return C_OK;
 }
 
+Status TransformUp(const PatcherList &patchers, ReadStreamSet *parameters, StreamSet *elements) {
+    for (const auto &patcher : patchers) {
+        ReadStreamSet own;
+        if (!ReadNestedSet(parameters, &own)) {
+            return C_STREAM_ERROR;
+        }
+        StreamSet transformed;
+        const Status status = patcher->transformElement(&own, &transformed);
+        if (status != C_OK) {
+            return status;
+        }
+        if (!own.consumed()) {
+            return C_STREAM_NOT_CONSUMED;
+        }
+        if (!WriteNestedSet(transformed, elements)) {
+            return C_STREAM_ERROR;
+        }
+    }
+    return parameters->consumed() ? C_OK : C_STREAM_NOT_CONSUMED;
+}
+
+Status TransformDown(const PatcherList &patchers, ReadStreamSet *elements, WriteStream *output) {
+    for (const auto &patcher : patchers) {
+        ReadStreamSet own;
+        if (!ReadNestedSet(elements, &own)) {
+            return C_STREAM_ERROR;
+        }
+        const Status status = patcher->reformElement(&own, output);
+        if (status != C_OK) {
+            return status;
+        }
+        if (!own.consumed()) {
+            return C_STREAM_NOT_CONSUMED;
+        }
+    }
+    return elements->consumed() ? C_OK : C_STREAM_NOT_CONSUMED;
+}
+
+// The prediction in the header is untrusted: the old file and the
+// reassembled elements cannot plausibly exceed a few times the old file, so a
+// larger figure is not reserved up front (the buffer still grows if needed).
+size_t PlausibleFinalInputSize(uint32_t predicted, size_t oldSize) {
+    constexpr size_t kSlack = 1 << 20;
+    const size_t bound = oldSize * 4 + kSlack;
+    return predicted < bound ? predicted : bound;
+}
+
+// Steps after the body set has been read: the element pipeline and the
+// final correction, appending the new file to out.
+Status ApplyBody(const ReadStream &old, const EnsembleHeader &header, ReadStreamSet *body,
+                 WriteStream *out) {
+    PatcherList patchers;
+    Status status = ReadDescriptions(body->stream(kBodyDescriptions), old, &patchers);
+    if (status != C_OK) {
+        return status;
+    }
+    StreamSet predicted;
+    status = PredictParameters(patchers, &predicted);
+    if (status != C_OK) {
+        return status;
+    }
+    WriteStream parameterStorage;
+    ReadStreamSet parameters;
+    status = CorrectSet(predicted, body->stream(kBodyParameterCorrection), &parameterStorage,
+                        &parameters);
+    predicted.release();
+    if (status != C_OK) {
+        return status;
+    }
+    StreamSet encodedOld;
+    status = TransformUp(patchers, &parameters, &encodedOld);
+    if (status != C_OK) {
+        return status;
+    }
+    WriteStream elementStorage;
+    ReadStreamSet elements;
+    status =
+        CorrectSet(encodedOld, body->stream(kBodyElementCorrection), &elementStorage, &elements);
+    encodedOld.release();
+    if (status != C_OK) {
+        return status;
+    }
+    WriteStream finalInput;
+    if (!finalInput.reserve(PlausibleFinalInputSize(header.finalInputSize, old.remaining())) ||
+        !finalInput.write(old.position(), old.remaining())) {
+        return C_STREAM_ERROR;
+    }
+    status = TransformDown(patchers, &elements, &finalInput);
+    elementStorage.release();
+    if (status != C_OK) {
+        return status;
+    }
+    if (!ApplyByteDiff(finalInput.reader(), body->stream(kBodyFinalCorrection), out, false)) {
+        return C_GENERAL_ERROR;
+    }
+    return FileChecksum(out->data(), out->length()) == header.targetChecksum ? C_OK
+                                                                             : C_BAD_ENSEMBLE_CRC;
+}
+
+Status ApplyStreams(const ReadStream &old, ReadStream patch, WriteStream *out) {
+    EnsembleHeader header;
+    const Status status = ReadEnsembleHeader(&patch, &header);
+    if (status != C_OK) {
+        return status;
+    }
+    if (FileChecksum(old.position(), old.remaining()) != header.sourceChecksum) {
+        return C_BAD_ENSEMBLE_CRC;
+    }
+    WriteStream bodyStorage;
+    if (!DecodeLzma2Section(&patch, &bodyStorage)) {
+        return C_STREAM_ERROR;
+    }
+    ReadStreamSet body;
+    if (!body.init(bodyStorage.data(), bodyStorage.length())) {
+        return C_STREAM_ERROR;
+    }
+    if (body.count() < kBodyStreams) {
+        return C_BAD_ENSEMBLE_HEADER;
+    }
+    return ApplyBody(old, header, &body, out);
+}
+
 }  // namespace
+
+Status ApplyEnsemblePatchStreams(const ReadStream &old, const ReadStream &patch, WriteStream *out) {
+    try {
+        return ApplyStreams(old, patch, out);
+    } catch (const std::bad_alloc &) {
+        return C_STREAM_ERROR;
+    }
+}
 
 Status ApplyEnsemblePatchFiles(const oschar *oldPath, const oschar *patchPath,
                                const oschar *newPath) {
-    (void)newPath;
     MappedFile patchFile;
     if (!patchFile.open(patchPath)) {
         return C_READ_OPEN_ERROR;
     }
-    ReadStream patch(patchFile.data(), patchFile.size());
+    const ReadStream patch(patchFile.data(), patchFile.size());
+    ReadStream headerReader = patch;
     EnsembleHeader header;
-    const Status status = ReadEnsembleHeader(&patch, &header);
+    Status status = ReadEnsembleHeader(&headerReader, &header);
     if (status != C_OK) {
         return status;
     }
@@ -54,7 +222,12 @@ Status ApplyEnsemblePatchFiles(const oschar *oldPath, const oschar *patchPath,
     if (!oldFile.open(oldPath)) {
         return C_READ_ERROR;
     }
-    return C_BAD_ENSEMBLE_HEADER;
+    WriteStream out;
+    status = ApplyEnsemblePatchStreams(ReadStream(oldFile.data(), oldFile.size()), patch, &out);
+    if (status != C_OK) {
+        return status;
+    }
+    return WriteWholeFile(newPath, out.data(), out.length()) ? C_OK : C_READ_ERROR;
 }
 
 }  // namespace vxdelta

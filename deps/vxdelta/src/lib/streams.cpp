@@ -246,6 +246,13 @@ bool ReadStreamSet::init(const uint8_t *data, size_t size) {
     return true;
 }
 
+void ReadStreamSet::reset(size_t count) {
+    for (ReadStream &stream : m_Streams) {
+        stream = ReadStream();
+    }
+    m_Count = count < kMaxStreamSetStreams ? count : kMaxStreamSetStreams;
+}
+
 bool ReadStreamSet::consumed() const {
     for (size_t i = 0; i < m_Count; ++i) {
         if (!m_Streams[i].empty()) {

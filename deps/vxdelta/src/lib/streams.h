@@ -115,6 +115,10 @@ public:
     bool init(const uint8_t *data, size_t size);
     bool init(const ReadStream &stream) { return init(stream.position(), stream.remaining()); }
 
+    // Makes the set hold count empty streams (count <= 10); callers then
+    // point the streams at slices of other data.
+    void reset(size_t count);
+
     size_t count() const { return m_Count; }
     // The stream at index, or nullptr when index >= count.
     ReadStream *stream(size_t index) { return index < m_Count ? &m_Streams[index] : nullptr; }

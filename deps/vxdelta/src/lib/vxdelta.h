@@ -5,6 +5,9 @@
 
 namespace vxdelta {
 
+class ReadStream;
+class WriteStream;
+
 // Path strings are NUL-terminated bytes on this platform.
 typedef char oschar;
 
@@ -43,5 +46,26 @@ bool CompressFile(const oschar *input, const oschar *output, bool tryExecutables
 // Returns C_OK or the failure's status.
 Status ApplyEnsemblePatchFiles(const oschar *oldPath, const oschar *patchPath,
                                const oschar *newPath);
+
+// The in-memory core of ApplyEnsemblePatchFiles: the old file is old's
+// remaining bytes, the patch patch's remaining bytes; the verified new file
+// is appended to out (which callers pass empty; on failure it holds a
+// partial result to discard). Never reads outside old, patch or its own
+// buffers, whatever the patch holds.
+Status ApplyEnsemblePatchStreams(const ReadStream &old, const ReadStream &patch, WriteStream *out);
+
+// Appends an ensemble patch from old's to newData's remaining bytes to
+// patch. Executable images found in both (a recognised file, or the
+// recognised slices of a universal Mach-O file) become elements when that
+// makes the patch smaller; otherwise the patch is a byte diff of the whole
+// file. C_OK, or C_GENERAL_ERROR when the patch cannot be built (inputs of
+// 2^31 bytes or more, allocation failure).
+Status GenerateEnsemblePatch(const ReadStream &old, const ReadStream &newData, WriteStream *patch);
+
+// GenerateEnsemblePatch over files; patchPath is written only on success.
+// False (after logging why) when a file cannot be read or written or the
+// patch cannot be built.
+bool GenerateEnsemblePatchFiles(const oschar *oldPath, const oschar *newPath,
+                                const oschar *patchPath);
 
 }  // namespace vxdelta

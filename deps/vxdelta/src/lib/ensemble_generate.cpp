@@ -1,0 +1,241 @@
+// The ensemble patch generator. Elements are the executable images that old
+// and new have in common by kind; the encoded old elements are produced by
+// the applier's own patcher, so the element correction starts from exactly
+// the bytes the applier will have.
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "bytediff.h"
+#include "checksum.h"
+#include "disassembler.h"
+#include "engine_log.h"
+#include "ensemble_format.h"
+#include "ensemble_streams.h"
+#include "executable_images.h"
+#include "file_io.h"
+#include "lzma2_section.h"
+#include "transformation_patcher.h"
+#include "vxdelta.h"
+
+namespace vxdelta {
+
+namespace {
+
+struct Element {
+    ExeType kind;
+    ByteRange range;
+};
+
+// An old element, the new element it pairs with, and their encoded forms.
+struct ElementPair {
+    Element old;
+    StreamSet oldEncoded;
+    StreamSet newEncoded;
+};
+
+using PairList = std::vector<std::unique_ptr<ElementPair>>;
+
+std::vector<Element> FindElements(const ReadStream &file) {
+    std::vector<Element> elements;
+    for (const ByteRange &range : CandidateImageRanges(file.position(), file.remaining())) {
+        ExeType kind = EXE_UNKNOWN;
+        size_t detected = 0;
+        if (DetectExeType(file.position() + range.offset, range.length, &kind, &detected) == C_OK) {
+            elements.push_back({kind, range});
+        }
+    }
+    return elements;
+}
+
+// The encoded form of element, as an applier's transformElement makes it.
+Status EncodeElement(const ReadStream &file, const Element &element, StreamSet *encoded) {
+    PatcherX86_32 patcher(file.position(), file.remaining());
+    patcher.setBase(static_cast<uint32_t>(element.range.offset),
+                    static_cast<uint32_t>(element.range.length));
+    ReadStreamSet noParameters;
+    return patcher.transformElement(&noParameters, encoded);
+}
+
+// The i-th element of a kind in new pairs with the i-th element of that kind
+// in old. Pairs whose images cannot both be encoded are left out.
+PairList PairElements(const ReadStream &old, const ReadStream &newData) {
+    const std::vector<Element> oldElements = FindElements(old);
+    const std::vector<Element> newElements = FindElements(newData);
+    std::vector<bool> used(oldElements.size(), false);
+    PairList pairs;
+    for (const Element &target : newElements) {
+        for (size_t i = 0; i < oldElements.size(); ++i) {
+            if (used[i] || oldElements[i].kind != target.kind) {
+                continue;
+            }
+            used[i] = true;
+            auto pair = std::make_unique<ElementPair>();
+            pair->old = oldElements[i];
+            if (EncodeElement(old, oldElements[i], &pair->oldEncoded) == C_OK &&
+                EncodeElement(newData, target, &pair->newEncoded) == C_OK) {
+                pairs.push_back(std::move(pair));
+            } else {
+                LogError("element left out: it cannot be encoded");
+            }
+            break;
+        }
+    }
+    return pairs;
+}
+
+bool WriteDescriptions(const PairList &pairs, WriteStream *out) {
+    bool ok = out->writeSizeVarint(pairs.size());
+    for (const auto &pair : pairs) {
+        ok = ok && out->writeVarint(static_cast<uint32_t>(pair->old.kind));
+    }
+    for (const auto &pair : pairs) {
+        ok = ok && out->writeSizeVarint(pair->old.range.offset) &&
+             out->writeSizeVarint(pair->old.range.length);
+    }
+    return ok;
+}
+
+bool Diff(const WriteStream &from, const WriteStream &to, WriteStream *out) {
+    return GenerateByteDiff(from.reader(), to.reader(), out, false, kByteDiffUncompressed);
+}
+
+// The parameter correction: the patcher's parameters carry nothing, so the
+// corrected parameters are the predicted ones.
+bool WriteParameterCorrection(const PairList &pairs, WriteStream *out) {
+    StreamSet predicted;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        if (!WriteNestedSet(StreamSet(), &predicted)) {
+            return false;
+        }
+    }
+    WriteStream flat;
+    return predicted.serialize(&flat) && Diff(flat, flat, out);
+}
+
+// Appends the old file and the reassembled new elements (read back from
+// their flat set, as the applier does) to finalInput.
+bool BuildFinalInput(const ReadStream &old, const PairList &pairs, const WriteStream &newFlat,
+                     WriteStream *finalInput) {
+    if (!finalInput->write(old.position(), old.remaining())) {
+        return false;
+    }
+    ReadStreamSet elements;
+    if (!elements.init(newFlat.data(), newFlat.length())) {
+        return false;
+    }
+    PatcherX86_32 patcher(old.position(), old.remaining());
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        ReadStreamSet own;
+        if (!ReadNestedSet(&elements, &own) || patcher.reformElement(&own, finalInput) != C_OK) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteElementAndFinalCorrections(const ReadStream &old, const ReadStream &newData,
+                                     const PairList &pairs, StreamSet *body,
+                                     uint32_t *finalInputSize) {
+    StreamSet oldElements;
+    StreamSet newElements;
+    for (const auto &pair : pairs) {
+        if (!WriteNestedSet(pair->oldEncoded, &oldElements) ||
+            !WriteNestedSet(pair->newEncoded, &newElements)) {
+            return false;
+        }
+    }
+    WriteStream oldFlat;
+    WriteStream newFlat;
+    if (!oldElements.serialize(&oldFlat) || !newElements.serialize(&newFlat)) {
+        return false;
+    }
+    oldElements.release();
+    newElements.release();
+    if (!Diff(oldFlat, newFlat, &body->stream(kBodyElementCorrection))) {
+        return false;
+    }
+    oldFlat.release();
+    WriteStream finalInput;
+    if (!BuildFinalInput(old, pairs, newFlat, &finalInput)) {
+        return Fail("could not reassemble the new elements");
+    }
+    *finalInputSize = static_cast<uint32_t>(finalInput.length());
+    return finalInput.length() == *finalInputSize &&
+           GenerateByteDiff(finalInput.reader(), newData, &body->stream(kBodyFinalCorrection),
+                            false, kByteDiffUncompressed);
+}
+
+bool BuildPatch(const ReadStream &old, const ReadStream &newData, const PairList &pairs,
+                WriteStream *out) {
+    StreamSet body;
+    body.setCount(kBodyStreams);
+    EnsembleHeader header;
+    header.sourceChecksum = FileChecksum(old.position(), old.remaining());
+    header.targetChecksum = FileChecksum(newData.position(), newData.remaining());
+    if (!WriteDescriptions(pairs, &body.stream(kBodyDescriptions)) ||
+        !WriteParameterCorrection(pairs, &body.stream(kBodyParameterCorrection)) ||
+        !WriteElementAndFinalCorrections(old, newData, pairs, &body, &header.finalInputSize)) {
+        return false;
+    }
+    WriteStream bodyFlat;
+    return body.serialize(&bodyFlat) && WriteEnsembleHeader(header, out) &&
+           EncodeLzma2Section(bodyFlat.data(), bodyFlat.length(), out);
+}
+
+// The element patch replaces the plain one only when it applies back to
+// exactly the new file.
+bool Reproduces(const ReadStream &old, const ReadStream &newData, const WriteStream &patch) {
+    WriteStream rebuilt;
+    return ApplyEnsemblePatchStreams(old, patch.reader(), &rebuilt) == C_OK &&
+           rebuilt.length() == newData.remaining() &&
+           (rebuilt.length() == 0 ||
+            std::memcmp(rebuilt.data(), newData.position(), rebuilt.length()) == 0);
+}
+
+Status Generate(const ReadStream &old, const ReadStream &newData, WriteStream *patch) {
+    WriteStream plain;
+    if (!BuildPatch(old, newData, PairList(), &plain)) {
+        return FailWith(C_GENERAL_ERROR, "could not build the patch");
+    }
+    const PairList pairs = PairElements(old, newData);
+    if (!pairs.empty()) {
+        WriteStream withElements;
+        if (BuildPatch(old, newData, pairs, &withElements) &&
+            withElements.length() < plain.length() && Reproduces(old, newData, withElements)) {
+            return patch->append(&withElements) ? C_OK : C_STREAM_ERROR;
+        }
+    }
+    return patch->append(&plain) ? C_OK : C_STREAM_ERROR;
+}
+
+}  // namespace
+
+Status GenerateEnsemblePatch(const ReadStream &old, const ReadStream &newData, WriteStream *patch) {
+    try {
+        return Generate(old, newData, patch);
+    } catch (const std::bad_alloc &) {
+        return FailWith(C_GENERAL_ERROR, "out of memory while building the patch");
+    }
+}
+
+bool GenerateEnsemblePatchFiles(const oschar *oldPath, const oschar *newPath,
+                                const oschar *patchPath) {
+    MappedFile old;
+    MappedFile newFile;
+    if (!old.open(oldPath) || !newFile.open(newPath)) {
+        return Fail("could not open input file");
+    }
+    WriteStream patch;
+    if (GenerateEnsemblePatch(ReadStream(old.data(), old.size()),
+                              ReadStream(newFile.data(), newFile.size()), &patch) != C_OK) {
+        return false;
+    }
+    if (!WriteWholeFile(patchPath, patch.data(), patch.length())) {
+        return Fail("could not write output file");
+    }
+    return true;
+}
+
+}  // namespace vxdelta
