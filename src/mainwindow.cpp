@@ -267,6 +267,9 @@ void MainWindow::onStartUpdate() {
 }
 
 void MainWindow::onAppendText(const QString &text) {
+    // The log holds what the details showed, so that a failed update can be
+    // explained from the log file alone.
+    qDebug() << "Details:" << text;
     m_Ui->outputTextEdit->append(text);
 }
 
