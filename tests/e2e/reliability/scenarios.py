@@ -1,0 +1,393 @@
+"""Case tables of the reliability scenarios and the checks each case makes.
+
+Every case gets a fresh version-1 installation. A case passes only when the
+update either converged to version 2 byte for byte or failed with the texts
+the product promises and the installation exactly as it was, and nothing
+outside the installation and the user's temporary location changed.
+"""
+
+import os
+import subprocess
+import tempfile
+
+import harness
+from faultproxy import Rule
+from harness import Kill
+
+SCENARIOS = {}
+
+
+def scenario(fn):
+    SCENARIOS[fn.__name__] = fn
+    return fn
+
+
+class Context:
+    def __init__(self, work, proxy, display, report, full, only):
+        self.work = work
+        self.proxy = proxy
+        self.display = display
+        self.report = report
+        self.full = full
+        self.only = only
+        self.v1 = harness.regular_files(harness.digest(os.path.join(work, "pristine")))
+        self.v1 = harness.regular_files(
+            harness.digest(os.path.join(work, "pristine", "Voxmere Client.app", "Contents"))
+        )
+        self.v2 = harness.regular_files(harness.digest(os.path.join(work, "trees", "v2", "client")))
+
+    def wanted(self, name, quick):
+        if self.only:
+            return self.only in name
+        return self.full or quick
+
+    def sandbox(self, name):
+        return harness.Sandbox(self.work, name)
+
+    def run(self, sandbox, rules=(), **kwargs):
+        self.proxy.set_rules(rules)
+        try:
+            return harness.run_updater(sandbox, self.display, **kwargs)
+        finally:
+            self.proxy.set_rules([])
+
+    def converge(self, sandbox, attempts=3):
+        """Starts the installed updater again, as the user would, until the
+        installation is version 2 and the client was started. Returns (runs
+        needed or None, the last run)."""
+        last = None
+        for n in range(1, attempts + 1):
+            last = self.run(sandbox)
+            if last.client_started and sandbox.check_installed(self.v2) is None:
+                return n, last
+        return None, last
+
+
+def why(run):
+    shown = [b for _, b in run.boxes] + run.details[-4:]
+    return "%s; shown: %s" % (run.summary(), " | ".join(shown[-6:]))
+
+
+# --- 1. Interruption ------------------------------------------------------
+
+# (name, kill point, in the reduced run). Pass 1 is the installed updater
+# making the new updater in the temporary directory; pass 2 the new updater
+# installing the client. The points follow the log lines of a normal run.
+KILL_POINTS = [
+    ("p1-start", Kill(1, r"^Removing old files done"), False),
+    ("p1-session-recorded", Kill(1, r"^Update engine initialized"), False),
+    ("p1-ini-download", Kill(1, r"^Requesting download of .*update_macosx\.ini\._lzma2_"), True),
+    ("p1-sig-download", Kill(1, r"^Requesting download of .*update_macosx\.ini\.sig"), False),
+    ("p1-list", Kill(1, r"^Compiling download|^prodIni"), False),
+    ("p1-file-download", Kill(1, r"^Requesting download of .*/2/update/", 1, 0.3), True),
+    ("p1-self-update", Kill(1, r"^Extracting updater file"), False),
+    ("p1-links", Kill(1, r"^Create symlink"), False),
+    ("p1-temp-ini", Kill(1, r"^modifyTempIni"), False),
+    ("p1-cleanup", Kill(1, r"^Deleted local update\.ini"), False),
+    ("p1-start-new", Kill(1, r"^onStartNewUpdater"), True),
+    ("p2-start", Kill(2, r"CLIENTUPDATE"), False),
+    ("p2-session", Kill(2, r"^Continuing previous session"), False),
+    ("p2-ini-download", Kill(2, r"^Requesting download of .*vxm_client_macosx\.ini\._lzma2_"), False),
+    ("p2-sig-download", Kill(2, r"^Requesting download of .*vxm_client_macosx\.ini\.sig"), True),
+    ("p2-list", Kill(2, r"^Queueing download:"), False),
+    ("p2-file-download", Kill(2, r"^Requesting download of .*/2/client/", 2, 0.3), True),
+    ("p2-downloads-done", Kill(2, r"^Download finished:", 3), False),
+    ("p2-first-replace", Kill(2, r"^FileReplaceTaskSpecification: spec:"), False),
+    ("p2-kept-aside", Kill(2, r"^Kept replaced file", 2), True),
+    ("p2-unpack", Kill(2, r"^unpackFile", 2), False),
+    ("p2-patch", Kill(2, r"^Patch result"), False),
+    ("p2-executable", Kill(2, r"^Set executable flag on"), False),
+    ("p2-replace-late", Kill(2, r"^FileReplaceTaskSpecification: spec:", 6), False),
+    ("p2-delete", Kill(2, r"^Details: \"Deleting|^Delete"), False),
+    ("p2-temp-removal", Kill(2, r"^Removing temporary files"), True),
+    ("p2-link-repair", Kill(2, r"^Creating tools framework symlink:"), False),
+    ("p2-start-client", Kill(2, r"^startVxmClient"), False),
+]
+
+
+@scenario
+def interrupt(ctx):
+    # The killed run sees a slow line, so that a kill at the start of a
+    # transfer lands in the middle of its body.
+    slow = [Rule(r".", "slow", -1, 400000)]
+    for name, kill, quick in KILL_POINTS:
+        if not ctx.wanted(name, quick):
+            continue
+        sandbox = ctx.sandbox("interrupt-" + name)
+        first = ctx.run(sandbox, slow, kill=kill)
+        if not first.killed:
+            ctx.report.add(name, False, "kill point not reached: " + why(first))
+            continue
+        runs, last = ctx.converge(sandbox)
+        if runs is None:
+            problem = sandbox.check_installed(ctx.v2) or "client not started"
+            ctx.report.add(name, False, "did not converge: %s; %s" % (problem, why(last)))
+            continue
+        outside = sandbox.check_outside()
+        ctx.report.add(name, outside is None, outside or "converged after %d run(s)" % runs)
+
+
+# --- 2. Server faults and 3. tampering ------------------------------------
+
+P1_UPDATER = r"/2/update/SharedSupport/update\.app/Contents/MacOS/update\._lzma2_$"
+P2_UPDATER = r"/2/common_client/update\.app/Contents/MacOS/update\._lzma2_$"
+MEDIA = r"/2/client/Resources/media\.bin\._raw_$"
+LIB = r"/2/client/Frameworks/libvoxcore\.dylib\._lzma2_$"
+STRINGS = r"/2/client/Resources/strings_08\.txt\._raw_$"
+CLIENT_INI = r"/2/vxm_client_macosx\.ini\._lzma2_$"
+CLIENT_SIG = r"/2/vxm_client_macosx\.ini\.sig$"
+VERSIONS = r"^/vxm-client-2$"
+FILES = "/updater-images/client/2/"
+QUERY_FAILED = "Failed to query latest client\\nversion from update server."
+
+
+class Outcome:
+    """What a case must end with: "done" (version 2 installed in this very
+    run) or "failed" (the box "Update", or another box that ends the pass,
+    and the installation exactly as it was). texts: what the details or a
+    box must have shown; absent: what they must not have shown; hits: the
+    least number of requests the fault must have answered."""
+
+    def __init__(self, kind, texts=(), absent=(), hits=1, second_pass=True):
+        self.kind = kind
+        self.texts = texts
+        self.absent = absent
+        self.hits = hits
+        self.second_pass = second_pass
+
+
+def check_outcome(ctx, sandbox, run, outcome):
+    problems = []
+    if outcome.kind == "done":
+        if not run.client_started:
+            problems.append("did not finish")
+        installed = sandbox.check_installed(ctx.v2)
+    else:
+        if run.client_started:
+            problems.append("finished although it had to fail")
+        if not run.boxes:
+            problems.append("no message box")
+        installed = sandbox.check_installed(ctx.v1)
+    if installed:
+        problems.append(installed)
+    for text in outcome.texts:
+        if not run.shown(text):
+            problems.append("not shown: " + text)
+    for text in outcome.absent:
+        if run.shown(text):
+            problems.append("shown: " + text)
+    faults = [h for h in ctx.proxy.hits() if h[1] != "pass"]
+    if len(faults) < outcome.hits:
+        problems.append("fault answered %d request(s), expected %d" % (len(faults), outcome.hits))
+    if not outcome.second_pass and any(p == 2 for p, _ in run.lines):
+        problems.append("a second pass ran")
+    if run.timed_out:
+        problems.append("timed out")
+    return problems
+
+
+def fault_case(ctx, name, rules, outcome):
+    sandbox = ctx.sandbox(name)
+    run = ctx.run(sandbox, rules, timeout=240)
+    problems = check_outcome(ctx, sandbox, run, outcome)
+    note = ""
+    if outcome.kind == "failed" and not problems:
+        # The session stays recorded; a later start without the fault must
+        # complete it.
+        runs, last = ctx.converge(sandbox, attempts=2)
+        if runs is None:
+            problems.append("a later run without the fault did not complete: " + why(last))
+        else:
+            note = "; a later run completed"
+    outside = sandbox.check_outside()
+    if outside:
+        problems.append(outside)
+    detail = "; ".join(problems) if problems else (run.summary() + note)
+    if problems:
+        detail += " [" + why(run) + "]"
+    ctx.report.add(name, not problems, detail)
+
+
+def returned(path, status):
+    return "%s returned %d" % (path, status)
+
+
+MEDIA_NAME = "client/Resources/media.bin._raw_"
+LIB_NAME = "client/Frameworks/libvoxcore.dylib._lzma2_"
+STRINGS_NAME = "client/Resources/strings_08.txt._raw_"
+
+# (name, rules, outcome, in the reduced run)
+SERVER_FAULTS = [
+    ("404-once", [Rule(STRINGS, "status", 1, 404)], Outcome("done", [returned(STRINGS_NAME, 404)]), True),
+    ("404-always", [Rule(MEDIA, "status", -1, 404)],
+     Outcome("failed", [returned(MEDIA_NAME, 404), "Unable to download " + MEDIA_NAME], hits=5), True),
+    ("500-four-times", [Rule(MEDIA, "status", 4, 500)],
+     Outcome("done", [returned(MEDIA_NAME, 500)], hits=4), False),
+    ("500-always-ini", [Rule(CLIENT_INI, "status", -1, 500)],
+     Outcome("failed", ["Unable to download vxm_client_macosx.ini._lzma2_"], hits=5), False),
+    ("302-once", [Rule(LIB, "redirect", 1)], Outcome("done", [returned(LIB_NAME, 302)]), False),
+    ("302-always-updater", [Rule(P1_UPDATER, "redirect", -1)],
+     Outcome("failed", ["returned 302", "Unable to download update/"], hits=5, second_pass=False), True),
+    ("reset-mid-body", [Rule(MEDIA, "reset", 2)], Outcome("done", hits=2), True),
+    ("reset-always", [Rule(LIB, "reset", -1)], Outcome("failed", ["Unable to download " + LIB_NAME], hits=5), False),
+    ("cut-short", [Rule(MEDIA, "cut", 1)], Outcome("done"), False),
+    ("length-too-long", [Rule(LIB, "length_long", 1)], Outcome("done"), True),
+    ("length-too-short", [Rule(STRINGS, "length_short", -1)],
+     Outcome("failed", ["Signature check failed for"]), False),
+    ("stall", [Rule(MEDIA, "stall", 1, 25)], Outcome("done", ["file %s timed out" % MEDIA_NAME]), True),
+    ("trickle-1-byte-per-second", [Rule(STRINGS, "trickle", 1, 20)],
+     Outcome("done", absent=["timed out"]), False),
+    ("version-answer-500", [Rule(VERSIONS, "status", -1, 500)], Outcome("failed", [QUERY_FAILED]), True),
+    ("version-answer-404", [Rule(VERSIONS, "status", -1, 404)], Outcome("failed", [QUERY_FAILED]), False),
+]
+
+
+@scenario
+def faults(ctx):
+    for name, rules, outcome, quick in SERVER_FAULTS:
+        if ctx.wanted(name, quick):
+            fault_case(ctx, name, rules, outcome)
+
+
+NOT_VERIFIED = "Could not verify the product ini file. Aborting"
+
+# The man in the middle never stops: every matching request is altered.
+TAMPERING = [
+    ("plain-file-flip", [Rule(STRINGS, "flip")], Outcome("failed", ["Signature check failed for"]), True),
+    ("plain-file-truncate", [Rule(STRINGS, "truncate")], Outcome("failed", ["Signature check failed for"]), False),
+    ("plain-file-swap", [Rule(STRINGS, "swap", -1, FILES + "client/Resources/strings_16.txt._raw_")],
+     Outcome("failed", ["Signature check failed for"]), False),
+    ("container-flip", [Rule(LIB, "flip")], Outcome("failed", ["Could not unpack"]), False),
+    ("container-truncate", [Rule(LIB, "truncate")], Outcome("failed", ["Could not unpack"]), False),
+    ("container-swap", [Rule(LIB, "swap", -1, FILES + "client/MacOS/vxmclient_mac._lzma2_")],
+     Outcome("failed", ["Signature check failed for"]), True),
+    ("updater-container-swap", [Rule(P1_UPDATER, "swap", -1, FILES + "client/Frameworks/libvoxcore.dylib._lzma2_")],
+     Outcome("failed", second_pass=False), True),
+    ("updater-container-flip", [Rule(P1_UPDATER, "flip")], Outcome("failed", second_pass=False), False),
+    ("product-ini-flip", [Rule(CLIENT_INI, "flip")], Outcome("failed"), False),
+    ("product-ini-truncate", [Rule(CLIENT_INI, "truncate")], Outcome("failed"), False),
+    ("product-ini-swap", [Rule(CLIENT_INI, "swap", -1, FILES + "update_macosx.ini._lzma2_")],
+     Outcome("failed", ["Signature check failed for", NOT_VERIFIED]), True),
+    ("signature-flip", [Rule(CLIENT_SIG, "flip")], Outcome("failed", ["Signature check failed for", NOT_VERIFIED]), True),
+    ("signature-truncate", [Rule(CLIENT_SIG, "truncate")], Outcome("failed", [NOT_VERIFIED]), False),
+    ("signature-swap", [Rule(CLIENT_SIG, "swap", -1, FILES + "update_macosx.ini.sig")],
+     Outcome("failed", [NOT_VERIFIED]), False),
+    ("version-answer-flip", [Rule(VERSIONS, "flip")], Outcome("failed", second_pass=False), False),
+    ("version-answer-truncate", [Rule(VERSIONS, "truncate")], Outcome("failed", second_pass=False), True),
+    ("version-answer-swap", [Rule(VERSIONS, "swap", -1, FILES + "update_macosx.ini.sig")],
+     Outcome("failed", second_pass=False), False),
+]
+
+
+@scenario
+def tamper(ctx):
+    for name, rules, outcome, quick in TAMPERING:
+        if ctx.wanted(name, quick):
+            fault_case(ctx, name, rules, outcome)
+
+
+# --- 4. Full disk and read-only installations -----------------------------
+
+
+class Mounts:
+    """Size-limited tmpfs and read-only bind mounts (the test runs as root
+    here; without the right to mount the cases are reported as not run)."""
+
+    def __init__(self):
+        self.points = []
+
+    @staticmethod
+    def available():
+        probe = tempfile.mkdtemp()
+        try:
+            ok = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", probe],
+                                capture_output=True).returncode == 0
+            if ok:
+                subprocess.run(["umount", probe], check=True)
+            return ok
+        finally:
+            os.rmdir(probe)
+
+    def tmpfs(self, path, size):
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%s,mode=700" % size, "tmpfs", path], check=True)
+        self.points.append(path)
+
+    def resize(self, path, size):
+        subprocess.run(["mount", "-o", "remount,size=%s" % size, path], check=True)
+
+    def read_only(self, path):
+        subprocess.run(["mount", "--bind", path, path], check=True)
+        self.points.append(path)
+        subprocess.run(["mount", "-o", "remount,ro,bind", path], check=True)
+
+    def writable(self, path):
+        subprocess.run(["mount", "-o", "remount,rw,bind", path], check=True)
+
+    def release(self):
+        while self.points:
+            subprocess.run(["umount", self.points.pop()], capture_output=True)
+
+
+def space_case(ctx, name, prepare, outcome, after):
+    """prepare(mounts, sandbox) limits the sandbox; the run must fail as
+    outcome says with nothing half-installed; after(mounts, sandbox) gives
+    the space or the right back, and a later run must complete."""
+    mounts = Mounts()
+    try:
+        sandbox = ctx.sandbox(name)
+        prepare(mounts, sandbox)
+        run = ctx.run(sandbox, timeout=240)
+        problems = check_outcome(ctx, sandbox, run, outcome)
+        after(mounts, sandbox)
+        if not problems:
+            runs, last = ctx.converge(sandbox, attempts=2)
+            if runs is None:
+                problems.append("the run with space did not complete: " + why(last))
+        detail = "; ".join(problems) + " [" + why(run) + "]" if problems else run.summary() + "; a later run completed"
+        ctx.report.add(name, not problems, detail)
+    finally:
+        mounts.release()
+
+
+def small_temp(size):
+    def prepare(mounts, sandbox):
+        mounts.tmpfs(sandbox.tmp, size)
+        sandbox.mark_log()
+
+    def after(mounts, sandbox):
+        mounts.resize(sandbox.tmp, "256m")
+
+    return prepare, after
+
+
+def read_only(rel):
+    def prepare(mounts, sandbox):
+        mounts.read_only(os.path.join(sandbox.install, rel))
+
+    def after(mounts, sandbox):
+        mounts.writable(os.path.join(sandbox.install, rel))
+
+    return prepare, after
+
+
+INI_NOT_WRITTEN = "Failed to write update.ini. The updater does not seem to have the required write permissions."
+
+# (name, (prepare, after), outcome, in the reduced run). The temporary
+# location holds about 0.9 MB after the first pass; the second pass downloads
+# 2.3 MB and keeps the replaced files (2.7 MB) aside there.
+SPACE = [
+    ("temp-full-during-downloads", small_temp("2m"), Outcome("failed", ["Unable to download"], hits=0), True),
+    ("temp-full-while-installing", small_temp("4m"), Outcome("failed", ["Could not move"], hits=0), False),
+    ("installation-read-only", read_only(""), Outcome("failed", [INI_NOT_WRITTEN], hits=0), True),
+    ("resources-read-only", read_only("Resources"), Outcome("failed", ["rolling back file updates"], hits=0), False),
+]
+
+
+@scenario
+def disk(ctx):
+    if not Mounts.available():
+        ctx.report.add("mount", False, "cannot mount a tmpfs or a bind mount here (needs root)")
+        return
+    for name, (prepare, after), outcome, quick in SPACE:
+        if ctx.wanted(name, quick):
+            space_case(ctx, name, prepare, outcome, after)
