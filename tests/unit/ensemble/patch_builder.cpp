@@ -5,6 +5,7 @@
 #include "bytediff.h"
 #include "checksum.h"
 #include "ensemble_format.h"
+#include "lzma2_section.h"
 
 namespace ensemble_test {
 
@@ -73,6 +74,21 @@ HandPatch ElementPatch(const Bytes &old, const Bytes &newData,
     patch.body[vxdelta::kBodyDescriptions] = Descriptions(elements);
     patch.body[vxdelta::kBodyParameterCorrection] = DiffOf(predicted, predicted);
     return patch;
+}
+
+int ElementsIn(const Bytes &patch) {
+    vxdelta::ReadStream in = vxdelta_test::View(patch);
+    vxdelta::EnsembleHeader header;
+    vxdelta::WriteStream body;
+    vxdelta::ReadStreamSet set;
+    uint32_t count = 0;
+    if (vxdelta::ReadEnsembleHeader(&in, &header) != vxdelta::C_OK ||
+        !vxdelta::DecodeLzma2Section(&in, &body) || !set.init(body.data(), body.length()) ||
+        set.count() < vxdelta::kBodyStreams ||
+        !set.stream(vxdelta::kBodyDescriptions)->readVarint(&count)) {
+        return -1;
+    }
+    return static_cast<int>(count);
 }
 
 }  // namespace ensemble_test

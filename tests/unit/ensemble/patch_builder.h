@@ -58,4 +58,8 @@ HandPatch PlainPatch(const Bytes &old, const Bytes &newData);
 HandPatch ElementPatch(const Bytes &old, const Bytes &newData,
                        const std::vector<ElementDescription> &elements);
 
+// The number of elements a patch describes, or -1 when its body cannot be
+// read.
+int ElementsIn(const Bytes &patch);
+
 }  // namespace ensemble_test

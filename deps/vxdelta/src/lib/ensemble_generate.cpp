@@ -12,6 +12,7 @@
 #include "disassembler.h"
 #include "engine_log.h"
 #include "ensemble_format.h"
+#include "ensemble_generator.h"
 #include "ensemble_streams.h"
 #include "executable_images.h"
 #include "file_io.h"
@@ -194,7 +195,8 @@ bool Reproduces(const ReadStream &old, const ReadStream &newData, const WriteStr
             std::memcmp(rebuilt.data(), newData.position(), rebuilt.length()) == 0);
 }
 
-Status Generate(const ReadStream &old, const ReadStream &newData, WriteStream *patch) {
+Status Generate(const ReadStream &old, const ReadStream &newData, WriteStream *patch,
+                ElementUse use) {
     WriteStream plain;
     if (!BuildPatch(old, newData, PairList(), &plain)) {
         return FailWith(C_GENERAL_ERROR, "could not build the patch");
@@ -202,9 +204,13 @@ Status Generate(const ReadStream &old, const ReadStream &newData, WriteStream *p
     const PairList pairs = PairElements(old, newData);
     if (!pairs.empty()) {
         WriteStream withElements;
-        if (BuildPatch(old, newData, pairs, &withElements) &&
-            withElements.length() < plain.length() && Reproduces(old, newData, withElements)) {
+        const bool wanted = BuildPatch(old, newData, pairs, &withElements) &&
+                            (use == ElementUse::kAlways || withElements.length() < plain.length());
+        if (wanted && Reproduces(old, newData, withElements)) {
             return patch->append(&withElements) ? C_OK : C_STREAM_ERROR;
+        }
+        if (use == ElementUse::kAlways) {
+            return FailWith(C_GENERAL_ERROR, "the patch with elements does not apply back");
         }
     }
     return patch->append(&plain) ? C_OK : C_STREAM_ERROR;
@@ -212,12 +218,17 @@ Status Generate(const ReadStream &old, const ReadStream &newData, WriteStream *p
 
 }  // namespace
 
-Status GenerateEnsemblePatch(const ReadStream &old, const ReadStream &newData, WriteStream *patch) {
+Status GenerateEnsemblePatch(const ReadStream &old, const ReadStream &newData, WriteStream *patch,
+                             ElementUse use) {
     try {
-        return Generate(old, newData, patch);
+        return Generate(old, newData, patch, use);
     } catch (const std::bad_alloc &) {
         return FailWith(C_GENERAL_ERROR, "out of memory while building the patch");
     }
+}
+
+Status GenerateEnsemblePatch(const ReadStream &old, const ReadStream &newData, WriteStream *patch) {
+    return GenerateEnsemblePatch(old, newData, patch, ElementUse::kWhenSmaller);
 }
 
 bool GenerateEnsemblePatchFiles(const oschar *oldPath, const oschar *newPath,
