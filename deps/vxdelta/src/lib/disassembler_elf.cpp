@@ -16,8 +16,6 @@ constexpr uint16_t kTypeSharedObject = 3;
 constexpr size_t kTypeField = 16;
 constexpr size_t kMachineField = 18;
 constexpr size_t kVersionField = 20;
-// Relocation entries are emitted and compared in ELF32 REL size.
-constexpr size_t kRelEntry = 8;
 
 // Sign-extends a 32-bit operand to the address width.
 template <typename Addr>
