@@ -21,6 +21,45 @@ constexpr double kCheckWeight = 0.2;
 /// one buffer of that size (one buffer per transfer in flight).
 constexpr qint64 kWholeBodyBufferLimit = qint64(32) * 1024 * 1024;
 
+/// Compares a digest computed elsewhere with the expected hash, with the
+/// log line and result of a file check.
+class DigestCompareFunc : public ASyncFunc {
+public:
+    DigestCompareFunc(const QString &expectedHash, const QString &digest)
+        : m_ExpectedHash(expectedHash), m_Digest(digest) {}
+
+    bool run() override { return CheckSigFunc::digestMatches(m_ExpectedHash, m_Digest); }
+
+private:
+    const QString m_ExpectedHash;
+    const QString m_Digest;
+};
+
+/// The hash check of a received file. It compares the digest that the
+/// transfer took of the body while writing it; where there is none (no hash
+/// listed, so the file's signature is checked, or the transfer did not
+/// digest) it checks the file itself.
+class ReceivedFileCheckTaskSpecification : public CheckSignatureTaskSpecification {
+public:
+    ReceivedFileCheckTaskSpecification(const DownloadTaskSpecification *transfer,
+                                       const QString &expectedHash, QObject *parent, double weight)
+        : CheckSignatureTaskSpecification(transfer->localPath(), expectedHash, false, parent,
+                                          weight),
+          m_Transfer(transfer) {}
+
+protected:
+    ASyncFunc *createFunc() override {
+        const QString &digest = m_Transfer->bodySha512Hex();
+        if (expectedHash().isEmpty() || digest.isEmpty()) {
+            return CheckSignatureTaskSpecification::createFunc();
+        }
+        return new DigestCompareFunc(expectedHash(), digest);
+    }
+
+private:
+    const DownloadTaskSpecification *m_Transfer;
+};
+
 }  // namespace
 
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager *networkManager,
@@ -128,6 +167,10 @@ void DownloadTaskSpecification::resetTransfer() {
     m_LastSampleBytes = 0;
     m_ExpectedBytes = m_InitialExpectedBytes;
     m_ReceivedBytes = 0;
+    // The next attempt rewrites the file from byte 0, so its digest starts
+    // from nothing as well.
+    m_BodyDigest.restart();
+    m_BodyDigestHex.clear();
     setProgress(0);
 }
 
@@ -170,6 +213,9 @@ bool DownloadTaskSpecification::readAvailable() {
                     .arg(got)
                     .arg(written));
             return false;
+        }
+        if (m_DigestBody) {
+            m_BodyDigest.add(buffer, got);
         }
         m_ReceivedBytes += got;
         if (m_ExpectedBytes > 0) {
@@ -227,6 +273,9 @@ void DownloadTaskSpecification::completeAttempt() {
         retryOrFail(QStringLiteral("File %1 vanished before the download completed")
                         .arg(m_File.fileName()));
         return;
+    }
+    if (m_DigestBody) {
+        m_BodyDigestHex = m_BodyDigest.finishHex();
     }
     m_Reply->close();
     releaseReply();
@@ -298,9 +347,9 @@ void DownloadFileTaskSpecification::execute() {
     m_Transfer = new DownloadTaskSpecification(
         m_NetworkManager, m_Item.section + QLatin1Char('/') + m_Item.name,
         m_Configuration->m_VersionNumber, localPath, expected, this, kTransferWeight);
+    m_Transfer->enableBodyDigest();
     addSubtask(m_Transfer);
-    addSubtask(
-        new CheckSignatureTaskSpecification(localPath, m_Item.hash, false, this, kCheckWeight));
+    addSubtask(new ReceivedFileCheckTaskSpecification(m_Transfer, m_Item.hash, this, kCheckWeight));
     m_State = Running;
     startSubtasks();
 }

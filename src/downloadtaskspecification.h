@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include "composedtaskspecification.h"
+#include "sha512accumulator.h"
 #include "updatefilelists.h"
 
 class Configuration;
@@ -55,6 +56,16 @@ public:
     QString localPath() const { return m_File.fileName(); }
     /// Restarts made so far in this run.
     int retries() const { return m_Retries; }
+
+    /// Makes the transfer compute the SHA-512 of the body while writing it,
+    /// so that the received file need not be read back to be checked. Off
+    /// by default; set before execute().
+    void enableBodyDigest() { m_DigestBody = true; }
+    /// SHA-512 (lower-case hexadecimal) of exactly the bytes that the
+    /// completed attempt wrote to the local file, which is the file's whole
+    /// content. Empty unless the body digest is enabled and the task has
+    /// Finished; every new attempt clears it.
+    const QString &bodySha512Hex() const { return m_BodyDigestHex; }
 
 public slots:
     void execute() override;
@@ -108,12 +119,18 @@ private:
     qint64 m_ExpectedBytes;
     qint64 m_InitialExpectedBytes;
     qint64 m_ReceivedBytes = 0;
+    bool m_DigestBody = false;
+    /// Digest of the bytes written in the current attempt.
+    Sha512Accumulator m_BodyDigest;
+    QString m_BodyDigestHex;
 };
 
 /// One entry of the download list: the transfer (weight 0.8) into
 /// m_TempDir + "/" + name, then the SHA-512 check of the received file
 /// (weight 0.2). A hash mismatch is reported but does not fail the task; a
-/// failed transfer does, and the check then never runs.
+/// failed transfer does, and the check then never runs. The transfer digests
+/// the body as it arrives and the check compares that digest, so a file is
+/// not read back from disk.
 class DownloadFileTaskSpecification : public ComposedTaskSpecification {
     Q_OBJECT
 

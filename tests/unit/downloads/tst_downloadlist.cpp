@@ -36,7 +36,8 @@ private slots:
     void cleanup();
     void emptyListFinishesAtOnce();
     void fetchesEveryEntryIntoItsDirectory();
-    void hashMismatchIsReportedButFinishes();
+    void receivedFileCheckReportsButFinishes_data();
+    void receivedFileCheckReportsButFinishes();
     void uncreatableDirectoryFailsBeforeAnyTransfer();
     void runsStreamsTransfersInListOrder();
     void failingFileAbortsRunningSiblings();
@@ -111,17 +112,33 @@ void DownloadListTest::fetchesEveryEntryIntoItsDirectory() {
     QVERIFY(!downloading);
 }
 
-void DownloadListTest::hashMismatchIsReportedButFinishes() {
+void DownloadListTest::receivedFileCheckReportsButFinishes_data() {
     const QByteArray body = DownloadTestEnv::pattern(500);
-    m_Items.append(itemFor("bad.bin", body, DownloadTestEnv::sha512Hex("something else")));
+    QTest::addColumn<QString>("hash");
+    QTest::addColumn<bool>("reported");
+    QTest::newRow("matching hash in upper case")
+        << DownloadTestEnv::sha512Hex(body).toUpper() << false;
+    QTest::newRow("hash of other content") << DownloadTestEnv::sha512Hex("something else") << true;
+    // Without a hash the file's signature is checked, and there is none.
+    QTest::newRow("no hash, no signature file") << QString() << true;
+}
+
+void DownloadListTest::receivedFileCheckReportsButFinishes() {
+    QFETCH(QString, hash);
+    QFETCH(bool, reported);
+    const QByteArray body = DownloadTestEnv::pattern(500);
+    m_Items.append(itemFor("checked.bin", body));
+    m_Items.last().hash = hash;
     m_Env->serve(serverNameOf(m_Items.last()), HttpReply::ok(body));
     DownloadFileListTaskSpecification *list = makeList();
     TaskProbe probe(list);
     list->execute();
     QVERIFY(probe.waitForEnd());
     QCOMPARE(list->state(), int(Finished));
-    QVERIFY(probe.messages().contains("Signature check failed for " + m_Env->localPath("bad.bin")));
-    QCOMPARE(m_Env->readLocal("bad.bin"), body);
+    QCOMPARE(
+        probe.messages().contains("Signature check failed for " + m_Env->localPath("checked.bin")),
+        reported);
+    QCOMPARE(m_Env->readLocal("checked.bin"), body);
 }
 
 void DownloadListTest::uncreatableDirectoryFailsBeforeAnyTransfer() {

@@ -50,6 +50,7 @@ private slots:
     void unknownSizeFollowsAnnouncedLength();
     void interruptedTransferRemovesPartialFile_data();
     void interruptedTransferRemovesPartialFile();
+    void bodyDigestOnlyWhenEnabledAndClearedByReset();
     void cancelWhenNotRunningOnlySetsFlag();
     void unwritableLocalFileFailsWithoutRequest();
     void urlKeepsServerNameBelowVersion();
@@ -94,11 +95,13 @@ void DownloadTaskTest::finishesWithBody() {
     QFETCH(qint64, expected);
     m_Env->serve(kName, HttpReply::ok(body));
     DownloadTaskSpecification *task = makeTask(expected);
+    task->enableBodyDigest();
     TaskProbe probe(task);
     task->execute();
     QVERIFY(probe.waitForEnd());
     QCOMPARE(task->state(), int(Finished));
     QCOMPARE(m_Env->readLocal(kLocal), body);
+    QCOMPARE(task->bodySha512Hex(), DownloadTestEnv::sha512Hex(body));
     QCOMPARE(probe.messages(),
              QStringList({"Downloading " + kName, "Downloading " + kName + " finished"}));
     QCOMPARE(task->doneFrac(), 0.8);
@@ -134,11 +137,13 @@ void DownloadTaskTest::failsAfterFiveAttempts() {
     QFETCH(QString, reason);
     m_Env->serve(kName, reply);
     DownloadTaskSpecification *task = makeTask(expected);
+    task->enableBodyDigest();
     TaskProbe probe(task);
     task->execute();
     QVERIFY(probe.waitForEnd());
     QCOMPARE(task->state(), int(Failed));
     QCOMPARE(probe.ends(), 1);
+    QVERIFY(task->bodySha512Hex().isEmpty());
     QCOMPARE(m_Env->requestCount(kName), 5);
     QCOMPARE(m_Env->m_Server.requestCount("/files/7/elsewhere"), 0);
     QCOMPARE(task->retries(), DownloadTaskSpecification::kMaxRetries);
@@ -175,6 +180,7 @@ void DownloadTaskTest::recoversOnLaterAttempt() {
     const QByteArray body = DownloadTestEnv::pattern(70000);
     m_Env->serveAfterFirst(kName, first, HttpReply::ok(body));
     DownloadTaskSpecification *task = makeTask(expected);
+    task->enableBodyDigest();
     TaskProbe probe(task);
     task->execute();
     QVERIFY(probe.waitForEnd());
@@ -182,6 +188,9 @@ void DownloadTaskTest::recoversOnLaterAttempt() {
     QCOMPARE(m_Env->requestCount(kName), 2);
     QCOMPARE(task->retries(), 1);
     QCOMPARE(m_Env->readLocal(kLocal), body);
+    // The first attempt's bytes (a part of the body, or more than all of it)
+    // were digested too; the restart must have discarded them.
+    QCOMPARE(task->bodySha512Hex(), DownloadTestEnv::sha512Hex(body));
     QCOMPARE(probe.messages().size(), 1 + 1 + 1);
     if (!reason.isEmpty()) {
         QCOMPARE(probe.messages().value(1), reason);
@@ -192,6 +201,7 @@ void DownloadTaskTest::vanishedFileIsFailedAttempt() {
     const QByteArray body = DownloadTestEnv::pattern(400);
     m_Env->serve(kName, HttpReply::trickle(body, 200, 100));
     DownloadTaskSpecification *task = makeTask(400);
+    task->enableBodyDigest();
     TaskProbe probe(task);
     bool removed = false;
     connect(task, &TaskSpecification::updateProgress, this, [&](double doneFrac) {
@@ -205,6 +215,7 @@ void DownloadTaskTest::vanishedFileIsFailedAttempt() {
     QCOMPARE(task->state(), int(Finished));
     QCOMPARE(m_Env->requestCount(kName), 2);
     QCOMPARE(m_Env->readLocal(kLocal), body);
+    QCOMPARE(task->bodySha512Hex(), DownloadTestEnv::sha512Hex(body));
     QVERIFY(probe.messages().contains("File " + task->localPath() +
                                       " vanished before the download completed"));
 }
@@ -320,6 +331,24 @@ void DownloadTaskTest::interruptedTransferRemovesPartialFile() {
     QVERIFY(!poll(*task).downloading);
     QTest::qWait(200);
     QCOMPARE(probe.ends(), 1);
+}
+
+void DownloadTaskTest::bodyDigestOnlyWhenEnabledAndClearedByReset() {
+    m_Env->serve(kName, HttpReply::ok("abc"));
+    DownloadTaskSpecification *task = makeTask(3);
+    TaskProbe plain(task);
+    task->execute();
+    QVERIFY(plain.waitForEnd());
+    QCOMPARE(task->state(), int(Finished));
+    QVERIFY(task->bodySha512Hex().isEmpty());
+    task->reset();
+    task->enableBodyDigest();
+    TaskProbe digested(task);
+    task->execute();
+    QVERIFY(digested.waitForEnd());
+    QCOMPARE(task->bodySha512Hex(), DownloadTestEnv::sha512Hex("abc"));
+    task->reset();
+    QVERIFY(task->bodySha512Hex().isEmpty());
 }
 
 void DownloadTaskTest::cancelWhenNotRunningOnlySetsFlag() {
