@@ -114,7 +114,9 @@ bool ReleaseBuilder::publishFiles(const QString &versionDir, QString *error) {
     quint64 bytesDone = 0;
     int done = 0;
     for (const PlannedFile &file : m_Plan.files()) {
-        if (!publishFile(file, versionDir, error) || !addPatchLines(file, versionDir, error)) {
+        PublishedLine line;
+        if (!publishFile(file, versionDir, &line, error) ||
+            !addPatchLines(file, line, versionDir, error)) {
             return false;
         }
         bytesDone += file.digest.size;
@@ -131,7 +133,7 @@ bool ReleaseBuilder::publishFiles(const QString &versionDir, QString *error) {
 }
 
 bool ReleaseBuilder::publishFile(const PlannedFile &file, const QString &versionDir,
-                                 QString *error) {
+                                 PublishedLine *line, QString *error) {
     const QString source = m_NewTree.absolutePath(file.path);
     const QString sectionDir = versionDir + QLatin1Char('/') + file.section + QLatin1Char('/');
     const QString containerName = ReleasePlan::downloadName(LineKind::Container, file.target);
@@ -175,6 +177,8 @@ bool ReleaseBuilder::publishFile(const PlannedFile &file, const QString &version
         *error = m_Ini.error();
         return false;
     }
+    line->kind = kind;
+    line->downloadSize = download.size;
     ++m_Summary.files;
     m_Summary.inputBytes += file.digest.size;
     m_Summary.publishedBytes += download.size;
@@ -200,7 +204,74 @@ bool ReleaseBuilder::makeContainer(const QString &source, const FileDigest &dige
     return true;
 }
 
-bool ReleaseBuilder::addPatchLines(const PlannedFile &, const QString &, QString *) {
+bool ReleaseBuilder::addPatchLines(const PlannedFile &file, const PublishedLine &line,
+                                   const QString &versionDir, QString *error) {
+    if (line.kind == LineKind::WholeFile) {
+        return true;
+    }
+    QSet<QString> oldHashes;
+    for (int i = 0; i < m_OldTrees.size(); ++i) {
+        const ReleaseTree &tree = m_OldTrees.at(i);
+        if (!tree.hasFile(file.path)) {
+            continue;
+        }
+        const FileDigest old = tree.files().value(file.path);
+        const QString key = old.hash.toLower();
+        if (FileHash::sameHash(old.hash, file.digest.hash) || oldHashes.contains(key)) {
+            continue;
+        }
+        oldHashes.insert(key);
+        if (!addPatchLine(file, line, tree.absolutePath(file.path), old, i + 1, versionDir,
+                          error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ReleaseBuilder::addPatchLine(const PlannedFile &file, const PublishedLine &line,
+                                  const QString &oldPath, const FileDigest &old, int treeNumber,
+                                  const QString &versionDir, QString *error) {
+    const QString name = file.target + QLatin1Char('.') + QString::number(treeNumber) +
+                         ProductIniWriter::kPatchSuffix;
+    const QString patchPath =
+        versionDir + QLatin1Char('/') + file.section + QLatin1Char('/') + name;
+    FileDigest patch;
+    if (!ReleaseCodec::generatePatch(oldPath, m_NewTree.absolutePath(file.path), patchPath) ||
+        !digestOf(patchPath, &patch, error)) {
+        QFile::remove(patchPath);
+        *m_Progress << "warning: no patch from " << oldPath << ": the engine could not build it\n";
+        m_Progress->flush();
+        return true;
+    }
+    if (patch.size >= line.downloadSize) {
+        QFile::remove(patchPath);
+        return true;
+    }
+    // The updater applies the patch exactly like this before it checks the
+    // final hash; a patch that would fail there is not published.
+    FileDigest rebuilt;
+    const bool rebuilds = ReleaseCodec::applyPatch(oldPath, patchPath, m_ScratchPath) &&
+                          digestOf(m_ScratchPath, &rebuilt, error) &&
+                          FileHash::sameHash(rebuilt.hash, file.digest.hash);
+    QFile::remove(m_ScratchPath);
+    if (!rebuilds) {
+        QFile::remove(patchPath);
+        *m_Progress << "warning: no patch from " << oldPath << ": it does not rebuild " << file.path
+                    << "\n";
+        m_Progress->flush();
+        return true;
+    }
+    if (!claimTempName(name, error)) {
+        return false;
+    }
+    if (!m_Ini.addPatch(file.section, name, patch, old, file.target)) {
+        *error = m_Ini.error();
+        return false;
+    }
+    ++m_Summary.patches;
+    m_Summary.patchBytes += patch.size;
+    m_Summary.patchSavedBytes += line.downloadSize - patch.size;
     return true;
 }
 

@@ -49,14 +49,29 @@ public:
 
 private:
     bool loadInputs(QString *error);
+    /// The line a file was published with and the size of its download.
+    struct PublishedLine {
+        LineKind kind = LineKind::WholeFile;
+        quint64 downloadSize = 0;
+    };
+
     bool publishFiles(const QString &versionDir, QString *error);
-    bool publishFile(const PlannedFile &file, const QString &versionDir, QString *error);
+    bool publishFile(const PlannedFile &file, const QString &versionDir, PublishedLine *line,
+                     QString *error);
     bool makeContainer(const QString &source, const FileDigest &digest, const QString &container,
                        QString *error);
-    /// Adds the "_patch_" lines that turn the old trees' versions of file
-    /// into its new content. The engine has no patch generator yet, so no
-    /// line is added; this is the one place that will create them.
-    bool addPatchLines(const PlannedFile &file, const QString &versionDir, QString *error);
+    /// Adds a "_patch_" line, and its patch file beside the file's download,
+    /// for every distinct old version of file that differs from it, when the
+    /// patch is smaller than that download. The patch from the n-th old tree
+    /// (counted from 1) is named target + "." + n + "_patch_". A 2-part line
+    /// gets no patches: the list step only patches files with a target.
+    bool addPatchLines(const PlannedFile &file, const PublishedLine &line,
+                       const QString &versionDir, QString *error);
+    /// One patch from oldPath; a patch that is not smaller or that does not
+    /// rebuild the file exactly is left out (the latter with a warning).
+    bool addPatchLine(const PlannedFile &file, const PublishedLine &line, const QString &oldPath,
+                      const FileDigest &old, int treeNumber, const QString &versionDir,
+                      QString *error);
     bool claimTempName(const QString &name, QString *error);
     bool addCommandLines(QString *error);
     bool writeProductIni(const QString &versionDir, QString *error);

@@ -26,12 +26,36 @@ bool ReleaseCodec::decompressFile(const QString &input, const QString &output) {
     const QByteArray out = output.toUtf8();
     return vxdelta::DecompressFile(in.constData(), out.constData());
 }
+
+bool ReleaseCodec::generatePatch(const QString &oldFile, const QString &newFile,
+                                 const QString &patch) {
+    const QByteArray old = oldFile.toUtf8();
+    const QByteArray nw = newFile.toUtf8();
+    const QByteArray out = patch.toUtf8();
+    return vxdelta::GenerateEnsemblePatchFiles(old.constData(), nw.constData(), out.constData());
+}
+
+bool ReleaseCodec::applyPatch(const QString &oldFile, const QString &patch, const QString &output) {
+    const QByteArray old = oldFile.toUtf8();
+    const QByteArray in = patch.toUtf8();
+    const QByteArray out = output.toUtf8();
+    return vxdelta::ApplyEnsemblePatchFiles(old.constData(), in.constData(), out.constData()) ==
+           vxdelta::C_OK;
+}
 #else
 bool ReleaseCodec::compressFile(const QString &, const QString &, bool) {
     return false;
 }
 
 bool ReleaseCodec::decompressFile(const QString &, const QString &) {
+    return false;
+}
+
+bool ReleaseCodec::generatePatch(const QString &, const QString &, const QString &) {
+    return false;
+}
+
+bool ReleaseCodec::applyPatch(const QString &, const QString &, const QString &) {
     return false;
 }
 #endif

@@ -53,6 +53,13 @@ QByteArray noise(int size, quint32 seed) {
     return bytes;
 }
 
+QByteArray libraryVersion(int version) {
+    QByteArray bytes = noise(30000, 7);
+    bytes.replace(1000 * version, 40, QByteArray(40, static_cast<char>('a' + version)));
+    bytes.insert(20000, QByteArray("version ").repeated(version));
+    return bytes;
+}
+
 bool makeSampleTrees(const QString &oldRoot, const QString &newRoot) {
     const QByteArray gzipMagic("\x1f\x8b", 2);
     const QList<QPair<QString, QByteArray>> oldFiles = {
@@ -62,6 +69,7 @@ bool makeSampleTrees(const QString &oldRoot, const QString &newRoot) {
         {"Resources/olddir/x.txt", "a directory the new tree lacks"},
         {"Frameworks/data.gz", gzipMagic + noise(2000, 2)},
         {"SharedSupport/update.ini.default", "x"},
+        {"Frameworks/libcore.dylib", libraryVersion(1)},
     };
     const QList<QPair<QString, QByteArray>> newFiles = {
         {"MacOS/vxmclient_mac", noise(3000, 3)},
@@ -70,6 +78,7 @@ bool makeSampleTrees(const QString &oldRoot, const QString &newRoot) {
         {"Frameworks/data.gz", gzipMagic + noise(2000, 4)},
         {"SharedSupport/update.ini.default", "y"},
         {"empty.txt", QByteArray()},
+        {"Frameworks/libcore.dylib", libraryVersion(2)},
     };
     for (const auto &file : oldFiles) {
         if (!writeFile(oldRoot, file.first, file.second)) {

@@ -35,8 +35,13 @@ QByteArray noise(int size, quint32 seed);
 /// a changed incompressible executable, a byte-identical text, a file and a
 /// directory only the old tree has, a new compressible file with a space in
 /// its name, a changed file starting with the gzip magic, a changed file
-/// under SharedSupport/ and a new empty file.
+/// under SharedSupport/, a new empty file, and an incompressible library
+/// whose new version is a small edit of the old one (libraryVersion 1 and 2),
+/// which the release patches.
 bool makeSampleTrees(const QString &oldRoot, const QString &newRoot);
+/// The incompressible library of the sample trees in the given version;
+/// any two versions differ in a few places only.
+QByteArray libraryVersion(int version);
 /// Copies every file of from into to.
 bool copyTree(const QString &from, const QString &to);
 /// Every file of a tree: relative path -> content.

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "checksignaturetaskspecification.h"
+#include "filetaskspecification_patch.h"
 #include "releasecodec.h"
 #include "releasetestsupport.h"
 #include "rsacrypt.h"
@@ -40,6 +41,7 @@ private slots:
     void updaterReleaseReadBack();
     void passesShareTheVersionFolder();
     void failedBuildKeepsThePublishedRelease();
+    void patchesFromEveryOldTree();
 
 private:
     releasetest::ToolRun build(const QString &pass, const QString &newTree,
@@ -93,8 +95,8 @@ void TestReleaseBuild::clientReleaseReadBack() {
     const releasetest::ToolRun run =
         build("client", m_New, {"--postinstall", "optional:tool::dir=__VXM_DIR__"});
     QCOMPARE(run.status, 0);
-    QVERIFY2(run.err.contains("[6/6]"), qPrintable(run.err));
-    QVERIFY2(run.out.contains("client pass, version 2: 6 files"), qPrintable(run.out));
+    QVERIFY2(run.err.contains("[7/7]"), qPrintable(run.err));
+    QVERIFY2(run.out.contains("client pass, version 2: 7 files"), qPrintable(run.out));
     QCOMPARE(entriesOf(m_Root), QStringList{"2"});
     const QStringList served = {"client", "common_client", kClientIni + "._lzma2_",
                                 kClientIni + ".sig"};
@@ -119,8 +121,10 @@ void TestReleaseBuild::clientReleaseReadBack() {
     }
     downloads.sort();
     const QStringList expected = {"client/Frameworks/data.gz._lzma2_",
+                                  "client/Frameworks/libcore.dylib.1_patch_",
                                   "client/MacOS/vxmclient_mac._raw_",
-                                  "client/Resources/new file.txt._lzma2_", "client/empty.txt._raw_",
+                                  "client/Resources/new file.txt._lzma2_",
+                                  "client/empty.txt._raw_",
                                   "common_client/update.ini.default._raw_"};
     QCOMPARE(downloads, expected);
 
@@ -241,6 +245,62 @@ void TestReleaseBuild::failedBuildKeepsThePublishedRelease() {
              qPrintable(run.err));
     QCOMPARE(contentsOf(m_Root), published);
     QCOMPARE(entriesOf(m_Root), QStringList{"2"});
+}
+
+void TestReleaseBuild::patchesFromEveryOldTree() {
+    // A second old tree: another version of the library, and the same
+    // executable as the first old tree (one patch per distinct old file).
+    const QString older = m_Dir->filePath("older");
+    QVERIFY(copyTree(m_Old, older));
+    QVERIFY(writeFile(older, "Frameworks/libcore.dylib", releasetest::libraryVersion(3)));
+    const releasetest::ToolRun run = build("client", m_New, {"--old", older});
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.contains("; 2 patches ("), qPrintable(run.out));
+
+    const QString served = m_Root + "/2/client/Frameworks/";
+    QCOMPARE(entriesOf(served), (QStringList{"data.gz._lzma2_", "libcore.dylib.1_patch_",
+                                             "libcore.dylib.2_patch_", "libcore.dylib._raw_"}));
+    const QByteArray newLibrary = readFile(m_New + "/Frameworks/libcore.dylib");
+    QTemporaryDir temp;
+    QVERIFY(fetchIni(kClientIni, &temp));
+    const struct {
+        QString tree;
+        QString patch;
+    } installs[] = {{m_Old, "Frameworks/libcore.dylib.1_patch_"},
+                    {older, "Frameworks/libcore.dylib.2_patch_"}};
+    for (const auto &install : installs) {
+        const releasetest::ListStepResult read =
+            releasetest::runListStep(1, temp.path(), install.tree);
+        QVERIFY(read.ok);
+        ReplaceItem library;
+        for (const ReplaceItem &item : read.lists.replaceList) {
+            if (item.targetName == QLatin1String("Frameworks/libcore.dylib")) {
+                library = item;
+            }
+        }
+        QCOMPARE(library.patchName, install.patch);
+        QCOMPARE(library.finalHash, releasetest::sha512(newLibrary));
+        const QString patchFile = m_Root + "/2/client/" + install.patch;
+        bool downloaded = false;
+        for (const DownloadItem &item : read.lists.downloadList) {
+            if (item.name == install.patch) {
+                downloaded = true;
+                QCOMPARE(item.size, quint64(QFileInfo(patchFile).size()));
+                QVERIFY(item.size * 10 < quint64(newLibrary.size()));
+                CheckSigFunc check(patchFile, item.hash);
+                QVERIFY(check.run());
+            }
+        }
+        QVERIFY(downloaded);
+        // The updater's own patch step rebuilds the new library.
+        const QString rebuilt = temp.filePath("rebuilt");
+        QVERIFY(FileFuncPatch::patchFile(install.tree + "/Frameworks/libcore.dylib", patchFile,
+                                         rebuilt));
+        QCOMPARE(readFile(rebuilt), newLibrary);
+    }
+    // Changed files whose patch would not be smaller get none.
+    QVERIFY(!QFileInfo::exists(m_Root + "/2/client/MacOS/vxmclient_mac.1_patch_"));
+    QVERIFY(!QFileInfo::exists(m_Root + "/2/common_client/update.ini.default.1_patch_"));
 }
 
 QTEST_GUILESS_MAIN(TestReleaseBuild)

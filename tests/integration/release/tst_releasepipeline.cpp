@@ -1,7 +1,8 @@
 // A release made by vxm-release, served by the in-process HTTP server and
 // installed by the updater's own client pass (product ini, lists,
 // downloads, replacement, deletions): the old tree becomes the new one
-// byte for byte, an unchanged file is never fetched, and a served file
+// byte for byte, an unchanged file is never fetched, a changed library is
+// patched instead of fetched whole, and a served file
 // that was changed after the build is refused at install.
 #include <QDirIterator>
 #include <QNetworkAccessManager>
@@ -98,6 +99,9 @@ void TestReleasePipeline::oldTreeBecomesNewTree() {
     QVERIFY(!QFileInfo::exists(m_Install + "/Resources/olddir"));
     QCOMPARE(m_Server.requestCount(kBasePath + "2/client/Resources/readme.txt._lzma2_"), 0);
     QCOMPARE(m_Server.requestCount(kBasePath + "2/client/MacOS/vxmclient_mac._raw_"), 1);
+    // The changed library came as a patch of the installed one.
+    QCOMPARE(m_Server.requestCount(kBasePath + "2/client/Frameworks/libcore.dylib.1_patch_"), 1);
+    QCOMPARE(m_Server.requestCount(kBasePath + "2/client/Frameworks/libcore.dylib._raw_"), 0);
     QCOMPARE(m_Server.requestCount(kBasePath + "2/vxm_client_macosx.ini._lzma2_"), 1);
 }
 
