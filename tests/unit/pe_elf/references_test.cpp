@@ -329,3 +329,43 @@ INSTANTIATE_TEST_SUITE_P(Table, DetectionOrder, ::testing::ValuesIn(kDetectionRo
 
 }  // namespace
 }  // namespace pe_elf_test
+
+namespace pe_elf_test {
+namespace {
+
+// A second REL section whose entries repeat the table (with a symbol, so
+// they are no absolute references of their own) stays bytes: a program
+// can regenerate one table only, and must still assemble.
+TEST(X86Relocations, SecondMatchingSectionStaysBytes) {
+    Bytes image = LoadFixture("elf32_x86_pie");
+    const std::vector<ElfSectionHeader> sections = ElfSections(image);
+    const ElfSectionHeader *rel = nullptr;
+    const ElfSectionHeader *spare = nullptr;  // the largest section without load address
+    for (const ElfSectionHeader &section : sections) {
+        if (section.type == 9) {
+            rel = &section;
+        } else if (section.address == 0 && section.type != 0 && section.type != 8 &&
+                   (spare == nullptr || section.size > spare->size)) {
+            spare = &section;
+        }
+    }
+    ASSERT_NE(rel, nullptr);
+    ASSERT_NE(spare, nullptr);
+    ASSERT_GE(spare->size, rel->size);
+    for (uint64_t i = 0; i < rel->size; i += 8) {
+        Put32(&image, spare->offset + i, Get32(image, rel->offset + i));
+        Put32(&image, spare->offset + i + 4, 0x108);
+    }
+    Put32(&image, spare->headerOffset + 4, 9);
+    Put32(&image, spare->headerOffset + 36, 8);
+
+    const std::unique_ptr<AsmProgram> program = Disassemble(image);
+    ASSERT_NE(program, nullptr);
+    EXPECT_EQ(CountInstructions(*program, vxdelta::INSN_ELF_RELOCS), 1u);
+    bool ok = false;
+    EXPECT_TRUE(Reassemble(image, &ok) == image);
+    EXPECT_TRUE(ok);
+}
+
+}  // namespace
+}  // namespace pe_elf_test

@@ -197,6 +197,7 @@ bool DisassemblerElf<Layout>::disassemble(AsmProgram *program) {
     m_Rel32.clear();
     m_NextAbs32 = 0;
     m_NextRel32 = 0;
+    m_RelocationTableClaimed = false;
     if (!collectAbs32Locations() || !collectRel32Locations() || !translateLocations() ||
         !emitFile(program)) {
         difflog::LogStream(difflog::LogLevel_DEBUG)

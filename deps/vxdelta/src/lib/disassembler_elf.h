@@ -160,6 +160,10 @@ protected:
     bool addReference(std::unique_ptr<TypedRVA> reference);
     // Emits file bytes [from, to) as literal copies.
     bool emitFileBytes(size_t from, size_t to, AsmProgram *program);
+    // The assembler regenerates one relocation table per program: once a
+    // REL section took its place, later sections stay bytes.
+    bool relocationTableClaimed() const { return m_RelocationTableClaimed; }
+    void claimRelocationTable() { m_RelocationTableClaimed = true; }
 
 private:
     bool readTables();
@@ -184,6 +188,7 @@ private:
     PodVector<size_t> m_Abs32Offsets;
     size_t m_NextAbs32 = 0;
     size_t m_NextRel32 = 0;
+    bool m_RelocationTableClaimed = false;
     std::vector<std::unique_ptr<TypedRVA>> m_Rel32;
 };
 

@@ -119,7 +119,9 @@ bool DisassemblerElf32ARM::parseRelocationSection(const Section &section, AsmPro
     size_t first = entries;  // the first entry at the first absolute reference
     size_t compared = 0;
     bool allMatch = false;
-    if (!abs32.empty()) {
+    // A second section that repeats the table stays bytes: only one table
+    // can be regenerated.
+    if (!abs32.empty() && !relocationTableClaimed()) {
         first = 0;
         while (first < entries && ReadLe32(data + first * kEntrySize) != abs32[0]) {
             ++first;
@@ -140,8 +142,11 @@ bool DisassemblerElf32ARM::parseRelocationSection(const Section &section, AsmPro
     if (!emitFileBytes(section.offset, section.offset + kept, program)) {
         return false;
     }
-    if (allMatch && !program->emitElfArmRelocs()) {
-        return bad("out of memory");
+    if (allMatch) {
+        claimRelocationTable();
+        if (!program->emitElfArmRelocs()) {
+            return bad("out of memory");
+        }
     }
     const size_t resume = section.offset + kept + compared * kEntrySize;
     return emitFileBytes(resume, section.offset + section.size, program);

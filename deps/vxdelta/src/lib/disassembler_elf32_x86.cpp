@@ -16,13 +16,14 @@ bool DisassemblerElf32X86::parseRelocationSection(const Section &section, AsmPro
     const PodVector<Addr> &abs32 = abs32Locations();
     const size_t entries = section.size / kEntrySize;
     size_t skipped = 0;
-    if (!abs32.empty() && entries >= abs32.size()) {
+    if (!abs32.empty() && entries >= abs32.size() && !relocationTableClaimed()) {
         size_t matching = 0;
         while (matching < abs32.size() &&
                relocationIs(data + matching * kEntrySize, kRelative, abs32[matching])) {
             ++matching;
         }
         if (matching == abs32.size()) {
+            claimRelocationTable();
             if (!program->emitElfRelocs()) {
                 return bad("out of memory");
             }

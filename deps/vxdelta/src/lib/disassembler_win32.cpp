@@ -190,6 +190,7 @@ bool DisassemblerWin32::disassemble(AsmProgram *program) {
     program->setImageBase(m_ImageBase);
     m_Abs32Locations.clear();
     m_Rel32Locations.clear();
+    m_RelocationTableEmitted = false;
     if (!collectAbs32Locations() || !collectRel32Locations() || !emitImage(program)) {
         return false;
     }
@@ -371,7 +372,9 @@ bool DisassemblerWin32::emitSection(const Section &section, AsmProgram *program)
         }
         const bool fits = section.rawSize - i >= 4;
         bool emitted = true;
-        if (m_BaseRelocationTable.size != 0 && rva == m_BaseRelocationTable.address) {
+        if (m_BaseRelocationTable.size != 0 && rva == m_BaseRelocationTable.address &&
+            !m_RelocationTableEmitted) {
+            m_RelocationTableEmitted = true;
             emitted = program->emitPeRelocs();
             i += m_BaseRelocationTable.size;
         } else if (fits && nextAbs32 < abs32.size() && abs32[nextAbs32] == rva) {

@@ -73,6 +73,8 @@ private:
     uint32_t m_NumberOfDataDirectories = 0;
     bool m_HasTextSection = false;
     DataDirectory m_BaseRelocationTable = {0, 0};
+    // The assembler regenerates one table: set once its marker is emitted.
+    bool m_RelocationTableEmitted = false;
     PodVector<Section> m_Sections;
     PodVector<uint32_t> m_Abs32Locations;
     PodVector<uint32_t> m_Rel32Locations;
