@@ -222,9 +222,11 @@ void Configuration::on_updateAvailable(const UpdateVersions &versions) {
 }
 
 void Configuration::reportVersionQueryFailed() {
-    QMessageBox box(QMessageBox::Critical, tr("Error"),
-                    tr("Failed to query latest client\nversion from update server."),
-                    QMessageBox::Abort, mainWindowWidget());
+    const QString text = tr("Failed to query latest client\nversion from update server.");
+    // The log tells what the user was shown, as for the window's boxes.
+    qDebug() << "Message box" << tr("Error") << text;
+    QMessageBox box(QMessageBox::Critical, tr("Error"), text, QMessageBox::Abort,
+                    mainWindowWidget());
     box.exec();
     QCoreApplication::exit(0);
 }
