@@ -12,6 +12,7 @@ server stops when its owner calls stop().
 """
 
 import http.client
+import os
 import http.server
 import re
 import socket
@@ -61,6 +62,7 @@ class FaultProxy:
     def __init__(self, port, upstream_port):
         self.upstream_port = upstream_port
         self.rules = []
+        self.local = None
         self.log = []  # (path, fault or "pass", status sent)
         self.lock = threading.Lock()
         self.stopping = threading.Event()
@@ -94,10 +96,11 @@ class FaultProxy:
         self.server.shutdown()
         self.server.server_close()
 
-    def set_rules(self, rules):
+    def set_rules(self, rules, clear_log=True):
         with self.lock:
             self.rules = list(rules)
-            self.log = []
+            if clear_log:
+                self.log = []
 
     def hits(self):
         with self.lock:
@@ -126,8 +129,26 @@ class FaultProxy:
     def _pause(self, seconds):
         self.stopping.wait(seconds)
 
+    def serve_local(self, prefix, root, fallback):
+        """Answers paths below prefix from the directory root; a path that
+        names no file there gets the fallback body (hostile releases)."""
+        self.local = (prefix, root, fallback)
+
+    def _local(self, handler, path):
+        prefix, root, fallback = self.local
+        file = os.path.join(root, path[len(prefix) :].lstrip("/"))
+        body = fallback
+        if os.path.isfile(file):
+            with open(file, "rb") as f:
+                body = f.read()
+        self._record(path, "local", 200)
+        self._send(handler, 200, body)
+
     def handle(self, handler):
         path = handler.path
+        if self.local and path.startswith(self.local[0]):
+            self._local(handler, path)
+            return
         rule = self._rule_for(path)
         if rule is not None and rule.fault == "status":
             self._record(path, "status", int(rule.arg))

@@ -20,6 +20,7 @@ import time
 
 APP = os.path.join("install", "Voxmere Client.app", "Contents")
 UPDATER = os.path.join("SharedSupport", "update.app", "Contents", "MacOS", "update")
+SESSION_FILE = os.path.join("SharedSupport", "update.ini")
 BOX_TITLES = ("Error", "Update", "Confirm reboot", "Question")
 BOX_LINE = re.compile(r'Message box "([^"]*)" "(.*)"$')
 DETAIL_LINE = re.compile(r'Details: "(.*)"$')
@@ -185,10 +186,14 @@ class Sandbox:
     def log_dir(self):
         return os.path.join(self.tmp, "voxmere_update_log")
 
-    def check_installed(self, expected):
+    def check_installed(self, expected, session_kept=False):
         """None when the installation holds exactly the expected regular
-        files and no "_old" leftovers, else what is wrong."""
+        files and no "_old" leftovers, else what is wrong. session_kept: a
+        failed pass keeps its session record (update.ini next to update.app)
+        so that the next start continues it; that file is then allowed."""
         actual = digest(self.install)
+        if session_kept:
+            actual.pop(SESSION_FILE, None)
         problems = []
         old = sorted(k for k in actual if "_old" in os.path.basename(k))
         if old:
@@ -274,6 +279,16 @@ class Run:
         self.client_started = False
         self.timed_out = False
         self.quit_idle = 0
+        self.returncode = None
+        self.stderr = ""
+
+    @property
+    def crashed(self):
+        """A pass ended by a signal other than the harness's own."""
+        died = self.returncode is not None and self.returncode < 0 and self.returncode != -signal.SIGTERM
+        return (died and not self.killed) or any(
+            t in self.stderr for t in ("Segmentation fault", "Aborted", "core dumped", "Sanitizer")
+        )
 
     @property
     def failed(self):
@@ -300,7 +315,9 @@ def run_updater(sandbox, display, kill=None, timeout=150, program=None, args=())
     run = Run()
     follower = LogFollower(sandbox)
     clients_before = sandbox.clients_started()
-    stderr = open(os.path.join(sandbox.root, "stderr.log"), "ab")
+    stderr_path = os.path.join(sandbox.root, "stderr.log")
+    stderr_start = os.path.getsize(stderr_path) if os.path.exists(stderr_path) else 0
+    stderr = open(stderr_path, "ab")
     proc = subprocess.Popen(
         [program or sandbox.updater, *args],
         env=sandbox.env(display),
@@ -385,6 +402,10 @@ def run_updater(sandbox, display, kill=None, timeout=150, program=None, args=())
         if m:
             run.boxes.append(m.groups())
     run.client_started = sandbox.clients_started() > clients_before
+    run.returncode = proc.returncode
+    with open(stderr_path, "rb") as f:
+        f.seek(stderr_start)
+        run.stderr = f.read().decode(errors="replace")
     return run
 
 

@@ -6,6 +6,7 @@ the product promises and the installation exactly as it was, and nothing
 outside the installation and the user's temporary location changed.
 """
 
+import hashlib
 import os
 import subprocess
 import tempfile
@@ -49,7 +50,7 @@ class Context:
         try:
             return harness.run_updater(sandbox, self.display, **kwargs)
         finally:
-            self.proxy.set_rules([])
+            self.proxy.set_rules([], clear_log=False)
 
     def converge(self, sandbox, attempts=3):
         """Starts the installed updater again, as the user would, until the
@@ -167,7 +168,7 @@ def check_outcome(ctx, sandbox, run, outcome):
             problems.append("finished although it had to fail")
         if not run.boxes:
             problems.append("no message box")
-        installed = sandbox.check_installed(ctx.v1)
+        installed = sandbox.check_installed(ctx.v1, session_kept=True)
     if installed:
         problems.append(installed)
     for text in outcome.texts:
@@ -391,3 +392,167 @@ def disk(ctx):
     for name, (prepare, after), outcome, quick in SPACE:
         if ctx.wanted(name, quick):
             space_case(ctx, name, prepare, outcome, after)
+
+
+# --- 5. Hostile inputs ----------------------------------------------------
+
+HOSTILE_ROOT = "hostile"  # below the server root; an alpha channel points there
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+
+
+def signed_product_ini(ctx, case, text):
+    """Publishes TEXT as the updater pass's product ini of version 2 below
+    www/hostile/CASE/, compressed and signed with the demo key, so that it
+    passes the signature check and reaches the parser."""
+    folder = os.path.join(ctx.work, "hostile-www", case, "2")
+    ini = os.path.join(folder, "update_macosx.ini")
+    write(ini, text)
+    key = os.path.join(os.path.dirname(__file__), "..", "..", "..", "keys", "demo_private.der")
+    bin_dir = os.path.join(ctx.build, "bin")
+    subprocess.run([os.path.join(bin_dir, "vxm-release"), "sign", ini, key], check=True, capture_output=True)
+    subprocess.run([os.path.join(bin_dir, "vxdelta"), "compress", ini, ini + "._lzma2_"], check=True,
+                   capture_output=True)
+    os.remove(ini)
+    return "http://127.0.0.1:%d/%s/%s/" % (8771, HOSTILE_ROOT, case)
+
+
+def alpha_channel(url, revision="2"):
+    return "[Channel]\nalpha=%s\nalphaRevno=%s\n" % (url, revision)
+
+
+class Hostile:
+    """One hostile input. config: text of the user's update.ini (in
+    VXM_CONFIG_DIR); session: text of update.ini next to update.app; args:
+    the command line; argsfile: bytes of the argument file; ini: text of a
+    signed product ini for the updater pass. May the update go on to
+    version 2 (harmless input) or must it be refused? boxed: the refusal
+    ends in a message box (a skipped line of a product ini does not)."""
+
+    def __init__(self, name, quick=False, refused=True, texts=(), config=None, session=None, args=(),
+                 argsfile=None, ini=None, plant=None, boxed=True):
+        self.name = name
+        self.boxed = boxed
+        self.quick = quick
+        self.refused = refused
+        self.texts = texts
+        self.config = config
+        self.session = session
+        self.args = args
+        self.argsfile = argsfile
+        self.ini = ini
+        self.plant = plant
+
+
+def hostile_case(ctx, case):
+    sandbox = ctx.sandbox("hostile-" + case.name)
+    config = case.config
+    if case.ini is not None:
+        config = alpha_channel(signed_product_ini(ctx, case.name, case.ini))
+    if config is not None:
+        write(os.path.join(sandbox.root, "config", "update.ini"), config)
+    if case.session is not None:
+        write(os.path.join(sandbox.install, harness.SESSION_FILE), case.session(sandbox))
+    if case.argsfile is not None:
+        write(os.path.join(sandbox.tmp, "vxmclientupdateargs"), case.argsfile)
+    if case.plant:
+        case.plant(sandbox)
+    sandbox.outside_before = sandbox.outside()
+    before = harness.digest(sandbox.install)
+    run = ctx.run(sandbox, timeout=120, args=case.args)
+    problems = []
+    if run.crashed:
+        problems.append("crashed (status %s) %s" % (run.returncode, run.stderr.strip()[-200:]))
+    if run.timed_out:
+        problems.append("timed out")
+    after = harness.digest(sandbox.install)
+    if case.refused:
+        after.pop(harness.SESSION_FILE, None)
+        before.pop(harness.SESSION_FILE, None)
+        if after != before:
+            problems.append("installation changed: " + harness.describe_difference(before, after))
+        if case.boxed and not run.boxes:
+            problems.append("no message box")
+    elif not run.client_started or sandbox.check_installed(ctx.v2):
+        problems.append("a harmless input stopped the update")
+    for text in case.texts:
+        if not run.shown(text):
+            problems.append("not shown: " + text)
+    outside = sandbox.check_outside()
+    if outside:
+        problems.append(outside)
+    escaped = escaped_files(ctx)
+    if escaped:
+        problems.append("wrote outside the session: " + ", ".join(escaped))
+        for path in escaped:
+            os.remove(path)
+    detail = "; ".join(problems) + " [" + why(run) + "]" if problems else why(run)
+    ctx.report.add(case.name, not problems, detail)
+
+
+def session_pointing_at(where):
+    def text(sandbox):
+        target = where(sandbox)
+        return "[current]\nversion=1\ndir=%s\nvxmdir=%s/\ntype=update_macosx\n" % (target, sandbox.install)
+
+    return text
+
+
+def plant_files(sandbox):
+    for d in ("home", "config"):
+        write(os.path.join(sandbox.root, d, "precious.txt"), "must stay\n")
+
+
+NO_FILES = "No files in product ini"
+INVALID_LINE = "Warning: product ini contains invalid line in section %s"
+PAYLOAD = b"owned\n"  # what the hostile server sends for any file it lists
+HASH = hashlib.sha512(PAYLOAD).hexdigest()
+SIZE = len(PAYLOAD)
+
+HOSTILE = [
+    Hostile("args-version-not-a-number", True, texts=["Invalid version nr (abc)"], args=["client_macosx", "abc"]),
+    Hostile("args-version-overflow", texts=["Invalid version nr (" + "9" * 30 + ")"],
+            args=["--nouser", "update_macosx", "9" * 30, "1.0"]),
+    Hostile("args-version-unicode", texts=["Invalid version nr"], args=["client_macosx", "\u0662\u4e2d"]),
+    Hostile("args-one-huge-word", refused=False, args=["x" * 100000]),
+    Hostile("argsfile-binary", True, refused=False, argsfile=bytes(range(1, 256)) * 64 + b"\0tail"),
+    Hostile("argsfile-bad-version", True, texts=["Invalid version nr (NaN)"],
+            argsfile=b"--clientupdate\nclient_macosx\nNaN\n#\n"),
+    Hostile("argsfile-blank-lines", refused=False, argsfile=b"\n\n\r\n\n"),
+    Hostile("config-binary-garbage", refused=False, config=bytes(range(256)) * 40),
+    Hostile("config-alpha-bad-revision", config=alpha_channel("http://127.0.0.1:8771/nowhere", "abc")),
+    Hostile("session-dir-is-home", True, refused=False, plant=plant_files,
+            session=session_pointing_at(lambda sb: os.path.join(sb.root, "home"))),
+    Hostile("session-dir-is-installation", refused=False,
+            session=session_pointing_at(lambda sb: sb.install)),
+    Hostile("session-garbage", refused=False, session=lambda sb: "[current]\nversion=\x01\x02\ndir=\n\xff\xfe"),
+    Hostile("update-streams-huge", refused=False, session=lambda sb: "[update]\nstreams=2147483647\n"),
+    Hostile("update-invalid-proxy", texts=["is an invalid proxy specification"],
+            session=lambda sb: "[update]\nproxy=http://[::1\n"),
+    Hostile("ini-empty", True, texts=[NO_FILES], ini=""),
+    Hostile("ini-binary", texts=[NO_FILES], ini=bytes(range(256)).decode("latin-1") * 8),
+    Hostile("ini-invalid-patch-line", texts=[INVALID_LINE % "update"], ini="[update]\nx_patch_=a::1::b::2\n"),
+    Hostile("ini-path-escapes", True, texts=[INVALID_LINE % "update"], boxed=False, ini="[update]\n..\\..\\..\\..\\..\\escape.txt=%s::%d\n" % (HASH, SIZE)),
+    Hostile("ini-absolute-path", texts=[INVALID_LINE % "update"], boxed=False, ini="[update]\n%2Ftmp%2Fvxm_escape.txt=" + HASH + "::%d\n" % SIZE),
+    Hostile("ini-huge-size", ini="[update]\nbig.bin=%s::99999999999999999999999\n" % HASH),
+]
+
+
+def escaped_files(ctx):
+    """Files that a hostile product ini tried to plant outside the session."""
+    found = [p for p in ("/tmp/vxm_escape.txt",) if os.path.exists(p)]
+    for top, _dirs, files in os.walk(ctx.work):
+        found += [os.path.join(top, f) for f in files if f in ("escape.txt", "vxm_escape.txt")]
+    return found
+
+
+@scenario
+def hostile(ctx):
+    ctx.proxy.serve_local("/" + HOSTILE_ROOT + "/", os.path.join(ctx.work, "hostile-www"), PAYLOAD)
+    for case in HOSTILE:
+        if ctx.wanted(case.name, case.quick):
+            hostile_case(ctx, case)
