@@ -6,7 +6,9 @@
 # (400 MiB) from a local nginx on 127.0.0.1.
 #
 # Usage: run_bench.sh BUILD_DIR [FILES] [FILE_MIB] [ROUNDS]
-# Prints one line per run and the median wall times with their ratio.
+# Prints one line per run and the median wall times with their ratio, and the
+# median CPU times (user + sys of the client process; nginx not included),
+# the steadier figure on a shared machine.
 set -euo pipefail
 
 build=${1:?usage: run_bench.sh BUILD_DIR [FILES] [FILE_MIB] [ROUNDS]}
@@ -21,6 +23,7 @@ section=bench
 
 [ -x "$driver" ] || { echo "missing $driver (build target vxm_bench_downloads)" >&2; exit 2; }
 [ -x "$nginx" ] || { echo "missing $nginx" >&2; exit 2; }
+[ -x /usr/bin/time ] || { echo "missing /usr/bin/time" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vxm-dlbench.XXXXXX")
 nginx_pid=
@@ -81,37 +84,35 @@ for _ in $(seq 50); do
 done
 
 fresh_out() { rm -rf "$work/out"; mkdir -p "$work/out"; sync; }
-now() { date +%s.%N; }
-# Wall time of one command, process start and exit included.
+# "WALL CPU" of one command, process start and exit included; CPU is the
+# user + system time of the command and its threads.
 time_of() {
-    local t0 t1
-    t0=$(now)
-    "$@" >&2
-    t1=$(now)
-    echo "$t1 - $t0" | bc
+    local times="$work/times"
+    /usr/bin/time -o "$times" -f "%e %U %S" "$@" >&2
+    awk '{printf "%s %.2f\n", $1, $2 + $3}' "$times"
 }
-run_updater() {
-    "$driver" "http://127.0.0.1:$port/" "$version" "$manifest" "$work/out" 6 "$@"
-}
-run_curl() {
-    curl --parallel --parallel-max 6 --no-progress-meter -f -K "$curlcfg"
-}
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-
+updater=("$driver" "http://127.0.0.1:$port/" "$version" "$manifest" "$work/out" 6)
+peer=(curl --parallel --parallel-max 6 --no-progress-meter -f -K "$curlcfg")
 ours=()
 transfers=()
 theirs=()
 for r in $(seq "$rounds"); do
     fresh_out
-    ours+=("$(time_of run_updater)")
+    ours+=("$(time_of "${updater[@]}")")
     cmp -s "$src/f001.bin" "$work/out/f001.bin" || { echo "updater output differs" >&2; exit 1; }
     fresh_out
-    transfers+=("$(time_of run_updater transfer-only)")
+    transfers+=("$(time_of "${updater[@]}" transfer-only)")
     fresh_out
-    theirs+=("$(time_of run_curl)")
-    echo "round $r: updater ${ours[-1]} s, transfers only ${transfers[-1]} s, curl ${theirs[-1]} s"
+    theirs+=("$(time_of "${peer[@]}")")
+    echo "round $r (wall s, cpu s): updater ${ours[-1]}, transfers only ${transfers[-1]}, curl ${theirs[-1]}"
 done
-mu=$(printf '%s\n' "${ours[@]}" | median)
-mt=$(printf '%s\n' "${transfers[@]}" | median)
-mc=$(printf '%s\n' "${theirs[@]}" | median)
-echo "median wall time: updater $mu s (ratio $(echo "scale=3; $mu / $mc" | bc)), transfers only $mt s (ratio $(echo "scale=3; $mt / $mc" | bc)), curl $mc s"
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+column_median() { printf '%s\n' "${@:2}" | awk -v c="$1" '{print $c}' | median; }
+ratio() { echo "scale=3; $1 / $2" | bc; }
+for c in 1 2; do
+    label=$([ "$c" = 1 ] && echo "wall" || echo "cpu")
+    mu=$(column_median "$c" "${ours[@]}")
+    mt=$(column_median "$c" "${transfers[@]}")
+    mc=$(column_median "$c" "${theirs[@]}")
+    echo "median $label time: updater $mu s (ratio $(ratio "$mu" "$mc")), transfers only $mt s (ratio $(ratio "$mt" "$mc")), curl $mc s"
+done
