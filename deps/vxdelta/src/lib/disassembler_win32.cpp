@@ -191,7 +191,8 @@ bool DisassemblerWin32::disassemble(AsmProgram *program) {
     m_Abs32Locations.clear();
     m_Rel32Locations.clear();
     m_RelocationTableEmitted = false;
-    if (!collectAbs32Locations() || !collectRel32Locations() || !emitImage(program)) {
+    if (!sortSectionsByFileOffset() || !collectAbs32Locations() || !collectRel32Locations() ||
+        !emitImage(program)) {
         return false;
     }
     program->defaultAssignIndexes();
@@ -248,18 +249,24 @@ bool DisassemblerWin32::collectRelocationBlock(size_t block, size_t size) {
     return true;
 }
 
-bool DisassemblerWin32::collectRel32Locations() {
-    PodVector<const Section *> order;
-    if (!order.reserve(m_Sections.size())) {
+bool DisassemblerWin32::sortSectionsByFileOffset() {
+    m_FileOrder.clear();
+    if (!m_FileOrder.reserve(m_Sections.size())) {
         return bad("out of memory");
     }
     for (const Section &section : m_Sections) {
-        order.push_back(&section);
+        m_FileOrder.push_back(&section);
     }
-    std::stable_sort(order.begin(), order.end(), [](const Section *a, const Section *b) {
-        return a->rawPointer < b->rawPointer;
-    });
-    for (const Section *section : order) {
+    // Stable: of sections that start at the same offset the first in the
+    // table comes first.
+    std::stable_sort(
+        m_FileOrder.begin(), m_FileOrder.end(),
+        [](const Section *a, const Section *b) { return a->rawPointer < b->rawPointer; });
+    return true;
+}
+
+bool DisassemblerWin32::collectRel32Locations() {
+    for (const Section *section : m_FileOrder) {
         if (!section->isText) {
             continue;
         }
@@ -318,23 +325,17 @@ void DisassemblerWin32::scanTextSection(const Section &section) {
     }
 }
 
-const DisassemblerWin32::Section *DisassemblerWin32::nextSectionFrom(size_t position) const {
-    const Section *next = nullptr;
-    for (const Section &section : m_Sections) {
-        if (section.rawSize != 0 && section.rawPointer >= position &&
-            (next == nullptr || section.rawPointer < next->rawPointer)) {
-            next = &section;
-        }
-    }
-    return next;
-}
-
+// Sections in file order, each starting at or after the end of the last
+// one emitted; sections without raw data and overlapping ones are passed
+// over. Bytes after the last section are not part of the image.
 bool DisassemblerWin32::emitImage(AsmProgram *program) {
     size_t position = 0;
-    while (position < length()) {
-        const Section *section = nextSectionFrom(position);
-        if (section == nullptr) {
+    for (const Section *section : m_FileOrder) {
+        if (position >= length()) {
             break;
+        }
+        if (section->rawSize == 0 || section->rawPointer < position) {
+            continue;
         }
         if (section->rawPointer > length() || section->rawSize > length() - section->rawPointer) {
             return bad("section outside image");

@@ -57,11 +57,9 @@ private:
     bool collectRelocationBlock(size_t block, size_t size);
     bool collectRel32Locations();
     void scanTextSection(const Section &section);
+    bool sortSectionsByFileOffset();
     bool emitImage(AsmProgram *program);
     bool emitSection(const Section &section, AsmProgram *program);
-    // The section with raw data whose raw pointer is the smallest at or
-    // beyond position; nullptr when there is none.
-    const Section *nextSectionFrom(size_t position) const;
 
     const bool m_Wants64Bit;
     bool m_Is64Bit = false;
@@ -76,6 +74,7 @@ private:
     // The assembler regenerates one table: set once its marker is emitted.
     bool m_RelocationTableEmitted = false;
     PodVector<Section> m_Sections;
+    PodVector<const Section *> m_FileOrder;  // by pointer to raw data
     PodVector<uint32_t> m_Abs32Locations;
     PodVector<uint32_t> m_Rel32Locations;
 };
