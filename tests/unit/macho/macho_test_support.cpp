@@ -20,7 +20,15 @@ Disassembled Disassemble(Bytes bytes) {
     return result;
 }
 
-std::string Describe(const vxdelta::AsmProgram &program) {
+namespace {
+
+using Insns = const vxdelta::Instruction *const *;
+
+uint32_t Covered(const vxdelta::Instruction &insn) {
+    return insn.kind == vxdelta::INSN_REL32 ? 4 : (insn.kind == vxdelta::INSN_BYTE ? 1 : 0);
+}
+
+std::string DescribeRange(Insns begin, Insns end) {
     std::ostringstream out;
     out << std::hex;
     size_t run = 0;
@@ -30,23 +38,43 @@ std::string Describe(const vxdelta::AsmProgram &program) {
             run = 0;
         }
     };
-    for (const vxdelta::Instruction *insn : program.instructions()) {
-        if (insn->kind == vxdelta::INSN_BYTE) {
+    for (Insns it = begin; it != end; ++it) {
+        const vxdelta::Instruction &insn = **it;
+        if (insn.kind == vxdelta::INSN_BYTE) {
             ++run;
             continue;
         }
         flush();
-        if (insn->kind == vxdelta::INSN_ORIGIN) {
-            out << " O:" << insn->rva;
-        } else if (insn->kind == vxdelta::INSN_REL32) {
-            out << " R:" << insn->label->rva;
+        if (insn.kind == vxdelta::INSN_ORIGIN) {
+            out << " O:" << insn.rva;
+        } else if (insn.kind == vxdelta::INSN_REL32) {
+            out << " R:" << insn.label->rva;
         } else {
-            out << " ?" << static_cast<int>(insn->kind);
+            out << " ?" << static_cast<int>(insn.kind);
         }
     }
     flush();
     const std::string text = out.str();
     return text.empty() ? text : text.substr(1);
+}
+
+}  // namespace
+
+std::string Describe(const vxdelta::AsmProgram &program) {
+    return DescribeRange(program.instructions().begin(), program.instructions().end());
+}
+
+std::string DescribeFirstSection(const vxdelta::AsmProgram &program, uint32_t size) {
+    Insns begin = program.instructions().begin();
+    const Insns end = program.instructions().end();
+    while (begin != end && (*begin)->kind != vxdelta::INSN_ORIGIN) {
+        ++begin;
+    }
+    Insns stop = begin == end ? end : begin + 1;
+    for (uint32_t covered = 0; stop != end && covered < size; ++stop) {
+        covered += Covered(**stop);
+    }
+    return DescribeRange(begin, stop);
 }
 
 std::map<uint32_t, uint32_t> Rel32References(const vxdelta::AsmProgram &program) {

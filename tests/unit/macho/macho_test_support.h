@@ -28,6 +28,9 @@ Disassembled Disassemble(Bytes bytes);
 // The instructions as text: "O:1400" for an origin, "B3" for a run of three
 // literal bytes, "R:1500" for a rel32 reference to the label at 0x1500.
 std::string Describe(const vxdelta::AsmProgram &program);
+// The same for the instructions from the first origin on that cover size
+// bytes: one code section of a Mach-O program.
+std::string DescribeFirstSection(const vxdelta::AsmProgram &program, uint32_t size);
 
 // Operand rva -> label rva of every INSN_REL32, following the origins.
 std::map<uint32_t, uint32_t> Rel32References(const vxdelta::AsmProgram &program);
