@@ -224,3 +224,29 @@ INSTANTIATE_TEST_SUITE_P(Table, PeRelocations, ::testing::ValuesIn(kRelocRows),
 
 }  // namespace
 }  // namespace pe_elf_test
+
+namespace pe_elf_test {
+namespace {
+
+TEST(PeAddresses, TranslateThroughTheSections) {
+    const Bytes image = LoadFixture("pe32");
+    vxdelta::DisassemblerWin32X86 disassembler(image.data(), image.size());
+    ASSERT_TRUE(disassembler.parseHeader());
+    PeSection text{};
+    ASSERT_TRUE(FindPeSection(image, ".text", &text));
+    size_t offset = 0;
+    EXPECT_TRUE(disassembler.rvaToFileOffset(text.virtualAddress + 3, &offset));
+    EXPECT_EQ(offset, text.rawPointer + 3u);
+    EXPECT_EQ(disassembler.fileOffsetToRva(text.rawPointer + 3), text.virtualAddress + 3);
+    EXPECT_EQ(disassembler.fileOffsetToRva(8), 0u);  // the headers lie in no section
+    // Header rvas 0 and 2 map to themselves; others outside every section
+    // have no file offset.
+    EXPECT_TRUE(disassembler.rvaToFileOffset(2, &offset));
+    EXPECT_EQ(offset, 2u);
+    MessageLog log;
+    EXPECT_FALSE(disassembler.rvaToFileOffset(4, &offset));
+    EXPECT_EQ(log.messages, std::vector<std::string>{"REACHED UNREACHABLE"});
+}
+
+}  // namespace
+}  // namespace pe_elf_test
