@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "test_support.h"
 
 namespace {
@@ -63,6 +65,60 @@ TEST(Lzma2Section, ZeroSizeWithOnlyTheEndMarkerSucceeds) {
     ASSERT_TRUE(vxdelta::DecodeLzma2Section(&in, &out));
     EXPECT_EQ(out.length(), 0u);
     EXPECT_TRUE(in.empty());
+}
+
+// Streams with several dictionary resets. The decoder takes them segment by
+// segment, large segments with the output as the decoder's dictionary, and
+// must give exactly what one plain decode of the whole stream gives.
+constexpr size_t kMiB = size_t{1} << 20;
+
+// Data that compresses (so the chunks are LZMA chunks with matches) unless
+// random is set (then the encoder stores it).
+Bytes Payload(size_t size, uint32_t seed, bool random) {
+    Bytes data = vxdelta_test::RandomBytes(size, seed);
+    if (!random) {
+        for (size_t i = 0; i < data.size(); ++i) {
+            data[i] = (i % 7 == 0) ? data[i] : static_cast<uint8_t>(i / 5000);
+        }
+    }
+    return data;
+}
+
+// A raw stream of the encoder's chunks for each part, back to back (every
+// part starts with a dictionary reset), with one end marker, under the
+// given property byte (default: the largest of the parts').
+Bytes Segmented(const std::vector<Bytes> &parts, int property = -1) {
+    Bytes raw;
+    uint8_t largest = 0;
+    uint32_t total = 0;
+    for (const Bytes &part : parts) {
+        const Bytes section = vxdelta_test::Section(part);
+        vxdelta::ReadStream in = View(section);
+        uint8_t p = 0;
+        uint32_t size = 0;
+        EXPECT_TRUE(in.readBytes(&p, 1) && in.readVarint(&size));
+        largest = std::max(largest, p);
+        total += size;
+        raw.insert(raw.end(), in.position(), in.position() + in.remaining() - 1);
+    }
+    raw.push_back(0x00);
+    const auto byte = static_cast<uint8_t>(property < 0 ? largest : property);
+    return Concat({{byte}, Varint(total), raw});
+}
+
+// A random block repeated: its matches reach 256 KiB back.
+Bytes Repeated(size_t size, uint32_t seed) {
+    const Bytes block = vxdelta_test::RandomBytes(256 << 10, seed);
+    Bytes data(size);
+    for (size_t i = 0; i < size; ++i) {
+        data[i] = block[i % block.size()];
+    }
+    return data;
+}
+
+const Bytes &TwoLarge() {
+    static const Bytes two = Segmented({Repeated(kMiB + 99, 13), Payload(kMiB, 14, false)});
+    return two;
 }
 
 struct FailureCase {
@@ -143,7 +199,37 @@ INSTANTIATE_TEST_SUITE_P(
                     [] {
                         return Join(0x10, 0xFFFFFFFF, {0x01, 0x00, 0x00, 'x'});
                     },
-                    "Error uncompressing data 6"}),
+                    "Error uncompressing data 6"},
+        // Matches reach further back than a 4 KiB dictionary holds.
+        FailureCase{"matchesBeyondTheDeclaredDictionary",
+                    [] {
+                        Bytes input = TwoLarge();
+                        input[0] = 0;
+                        return input;
+                    },
+                    "Error uncompressing data 1"},
+        FailureCase{"corruptDataInTheSecondSegment",
+                    [] {
+                        Bytes input = TwoLarge();
+                        input[input.size() - 40] ^= 0x5A;
+                        return input;
+                    },
+                    "Error uncompressing data 1"},
+        FailureCase{"secondSegmentCutShort",
+                    [] {
+                        Bytes input = TwoLarge();
+                        input.resize(input.size() - 30);
+                        return input;
+                    },
+                    "Error uncompressing data 6"},
+        FailureCase{"statedSizeOneShort",
+                    [] {
+                        Bytes input = TwoLarge();
+                        const Bytes size = Varint(static_cast<uint32_t>(2 * kMiB + 98));
+                        std::copy(size.begin(), size.end(), input.begin() + 1);
+                        return input;
+                    },
+                    "Error uncompressing data 1"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Lzma2Section, EncoderWritesSizeAndEndMarker) {
@@ -165,6 +251,69 @@ TEST(Lzma2Section, EncodesPiecesAsOneConcatenation) {
     vxdelta::WriteStream out;
     ASSERT_TRUE(vxdelta::DecodeLzma2Section(&in, &out));
     EXPECT_EQ(Contents(out), Concat({a, b}));
+}
+
+struct SegmentCase {
+    const char *name;
+    std::vector<Bytes> parts;
+    int property;
+};
+
+class SegmentedSectionTest : public ::testing::TestWithParam<SegmentCase> {};
+
+TEST_P(SegmentedSectionTest, DecodesToTheConcatenationAndStopsAtTheEndMarker) {
+    const Bytes input = Concat({Segmented(GetParam().parts, GetParam().property), {0x42}});
+    vxdelta::ReadStream in = View(input);
+    vxdelta::WriteStream out;
+    ASSERT_TRUE(out.write("x", 1));
+    ASSERT_TRUE(vxdelta::DecodeLzma2Section(&in, &out));
+    Bytes expected = {'x'};
+    for (const Bytes &part : GetParam().parts) {
+        expected.insert(expected.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(Contents(out), expected);
+    EXPECT_EQ(in.remaining(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SegmentedSectionTest,
+    ::testing::Values(SegmentCase{"smallLargeSmallLarge",
+                                  {Payload(5000, 1, false), Payload(kMiB + 4321, 2, false),
+                                   Payload(100, 3, true), Payload(kMiB, 4, false)},
+                                  -1},
+                      SegmentCase{"largeStoredThenLarge",
+                                  {Payload(kMiB + 1, 5, true), Payload(3 * kMiB / 2, 6, false)},
+                                  -1},
+                      SegmentCase{"manySmall",
+                                  {Payload(3000, 7, false), Payload(1, 8, true),
+                                   Payload(70000, 9, false), Payload(2, 10, true)},
+                                  -1},
+                      // Stored chunks need no dictionary: segments far larger than the
+                      // declared 4 KiB one decode, the plain way.
+                      SegmentCase{"segmentsBeyondTheDeclaredDictionary",
+                                  {Payload(kMiB + 7, 11, true), Payload(kMiB, 12, true)},
+                                  0}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Records where the decoder said it was done with the input.
+class RecordingReleaser : public vxdelta::InputReleaser {
+public:
+    void releaseBefore(const uint8_t *position) override { positions.push_back(position); }
+    std::vector<const uint8_t *> positions;
+};
+
+TEST(SegmentedSection, ReleasesOnlyInputItHasReadAndMovesForward) {
+    const Bytes input = Segmented({Payload(kMiB, 15, true), Payload(2 * kMiB, 16, true)});
+    vxdelta::ReadStream in = View(input);
+    vxdelta::WriteStream out;
+    RecordingReleaser releaser;
+    ASSERT_TRUE(vxdelta::DecodeLzma2Section(&in, &out, &releaser));
+    EXPECT_EQ(out.length(), 3 * kMiB);
+    ASSERT_GT(releaser.positions.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(releaser.positions.begin(), releaser.positions.end()));
+    EXPECT_GE(releaser.positions.front(), input.data());
+    EXPECT_LE(releaser.positions.back(), in.position());
+    EXPECT_GT(releaser.positions.back(), input.data() + 2 * kMiB);
 }
 
 }  // namespace

@@ -16,9 +16,13 @@ constexpr uint32_t kContainerMagic = 132781929;
 constexpr uint32_t kDirectivePlain = 1;
 constexpr uint32_t kDirectiveDisAndDiff = 2;
 
+class InputReleaser;
+
 // The in-memory core of DecompressFile: appends the uncompressed file to the
-// empty out, after its checksum was confirmed. Logs every failure.
-bool DecompressBuffer(const uint8_t *data, size_t size, WriteStream *out);
+// empty out, after its checksum was confirmed. Logs every failure. release,
+// if given, hears of the payload bytes that will not be read again.
+bool DecompressBuffer(const uint8_t *data, size_t size, WriteStream *out,
+                      InputReleaser *release = nullptr);
 
 // The in-memory core of CompressFile.
 bool CompressBuffer(const uint8_t *data, size_t size, bool tryExecutables, WriteStream *out);

@@ -11,6 +11,25 @@ namespace vxdelta {
 
 namespace {
 
+// Lets the payload decoder drop the mapped input behind it, so a large file
+// does not hold its compressed bytes resident next to the whole output.
+class MappedInputReleaser : public InputReleaser {
+public:
+    explicit MappedInputReleaser(MappedFile *file) : m_File(file) {}
+    void releaseBefore(const uint8_t *position) override {
+        if (position - m_Released >= kStep) {
+            m_File->dropPagesBefore(position);
+            m_Released = position;
+        }
+    }
+
+private:
+    // Dropping pages costs a system call: one per this many bytes read.
+    static constexpr ptrdiff_t kStep = ptrdiff_t{1} << 20;
+    MappedFile *m_File;
+    const uint8_t *m_Released = m_File->data();
+};
+
 // Assembles the encoded program serialised in stream, appending to assembly.
 bool AssembleStoredProgram(const ReadStream &stream, WriteStream *assembly) {
     ReadStreamSet programSet;
@@ -27,9 +46,9 @@ bool AssembleStoredProgram(const ReadStream &stream, WriteStream *assembly) {
     return true;
 }
 
-bool DecompressDisAndDiff(ReadStream *payload, WriteStream *out) {
+bool DecompressDisAndDiff(ReadStream *payload, WriteStream *out, InputReleaser *release) {
     WriteStream work;
-    if (!DecodeLzma2Section(payload, &work)) {
+    if (!DecodeLzma2Section(payload, &work, release)) {
         return Fail("could not decompress file");
     }
     ReadStreamSet set;
@@ -53,7 +72,7 @@ bool DecompressDisAndDiff(ReadStream *payload, WriteStream *out) {
 
 }  // namespace
 
-bool DecompressBuffer(const uint8_t *data, size_t size, WriteStream *out) {
+bool DecompressBuffer(const uint8_t *data, size_t size, WriteStream *out, InputReleaser *release) {
     ReadStream in(data, size);
     uint32_t magic = 0;
     uint32_t checksum = 0;
@@ -65,11 +84,11 @@ bool DecompressBuffer(const uint8_t *data, size_t size, WriteStream *out) {
         return Fail("not lzma file");
     }
     if (directive == kDirectivePlain) {
-        if (!DecodeLzma2Section(&in, out)) {
+        if (!DecodeLzma2Section(&in, out, release)) {
             return Fail("could not decompress file");
         }
     } else if (directive == kDirectiveDisAndDiff) {
-        if (!DecompressDisAndDiff(&in, out)) {
+        if (!DecompressDisAndDiff(&in, out, release)) {
             return false;
         }
     } else {
@@ -88,7 +107,8 @@ bool DecompressFile(const oschar *input, const oschar *output) {
         if (!file.open(input) || file.size() == 0) {
             return Fail("could not open lzma file");
         }
-        if (!DecompressBuffer(file.data(), file.size(), &out)) {
+        MappedInputReleaser release(&file);
+        if (!DecompressBuffer(file.data(), file.size(), &out, &release)) {
             return false;
         }
     }

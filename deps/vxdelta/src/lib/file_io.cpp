@@ -50,6 +50,17 @@ bool MappedFile::open(const char *path) {
     return ok;
 }
 
+void MappedFile::dropPagesBefore(const uint8_t *position) {
+    if (m_Mapping == nullptr || position <= m_Data || position > m_Data + m_Size) {
+        return;
+    }
+    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t length = static_cast<size_t>(position - m_Data) / page * page;
+    if (length != 0) {
+        madvise(m_Mapping, length, MADV_DONTNEED);
+    }
+}
+
 bool WriteWholeFile(const char *path, const uint8_t *data, size_t size) {
     FILE *file = std::fopen(path, "wb");
     if (file == nullptr) {

@@ -21,6 +21,9 @@ public:
     bool open(const char *path);
     const uint8_t *data() const { return m_Data; }
     size_t size() const { return m_Size; }
+    // Drops the resident pages wholly before position (a pointer into the
+    // mapping) from memory; they are read from the file again if touched.
+    void dropPagesBefore(const uint8_t *position);
 
 private:
     void close();

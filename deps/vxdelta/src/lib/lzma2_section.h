@@ -20,10 +20,24 @@ enum Lzma2DecodeCode : int {
     kLzma2InputEnded = 6,   // input ended before the end marker
 };
 
+// Told by a decoder that it will not read the input before a position
+// again, so that the owner of file-backed input may drop those pages.
+class InputReleaser {
+public:
+    virtual ~InputReleaser() = default;
+    virtual void releaseBefore(const uint8_t *position) = 0;
+};
+
 // Decodes one section from in, appending exactly the unpacked size to out.
 // On success in has advanced past the end marker. Logs its own message and
-// returns false on failure (in does not move; out keeps its length).
-bool DecodeLzma2Section(ReadStream *in, WriteStream *out);
+// returns false on failure (in does not move; out keeps its length). The
+// output buffer is reserved once, for the unpacked size and a few bytes of
+// slack, and is all the memory the decoded bytes take: a dictionary-reset
+// segment of at least 1 MiB that fits in the declared dictionary is decoded
+// with the output as the decoder's dictionary. release, if given, hears of
+// input that this decode will not read again; a section that turns out not
+// to decode is read once more from its start.
+bool DecodeLzma2Section(ReadStream *in, WriteStream *out, InputReleaser *release = nullptr);
 
 // A piece of the data to encode; pieces are encoded as if concatenated.
 struct ByteSpan {
