@@ -18,9 +18,15 @@ make_release() {
   mkdir -p "$work/bin" "$files"
   objcopy --strip-debug "$bundle/SharedSupport/update.app/Contents/MacOS/update" "$work/bin/update"
   make_trees "$work/trees" "$work/bin/update" "$bundle/SharedSupport/translations"
+  # The passes write disjoint files: both are built at once.
+  local -A builds=()
   for pass in updater client; do
     "$release" build --pass "$pass" --version 2 --new "$work/trees/v2/$pass" \
-      --old "$work/trees/v1/$pass" --key "$key" --out "$files" 2>"$work/release-$pass.log" || {
+      --old "$work/trees/v1/$pass" --key "$key" --out "$files" 2>"$work/release-$pass.log" &
+    builds[$pass]=$!
+  done
+  for pass in updater client; do
+    wait "${builds[$pass]}" || {
       echo "vxm-release failed for the $pass pass:" >&2
       tail -n 5 "$work/release-$pass.log" >&2
       return 1
@@ -80,25 +86,29 @@ session_dirs() {
 
 # serve_release WWW PORT: nginx on 127.0.0.1:PORT serving WWW, once no other
 # server holds the port (other runs of the demo use the same one, compiled
-# into the updater); then checks that the server answering is this one.
+# into the updater); then checks that the server answering is this one, and
+# starts again when another server took the port first.
 serve_release() {
-  local www=$1 port=$2
-  wait_for 180 _port_free "$port" || {
-    echo "127.0.0.1:$port stayed in use by another server" >&2
-    return 1
-  }
-  nginx_start "$www" "$port" || return 1
-  {
-    curl -s --max-time 5 "http://127.0.0.1:$port/vxm-client-2" | cmp -s - "$www/vxm-client-2" &&
-      kill -0 "$NGINX_PID" 2>/dev/null
-  } || {
-    echo "another server answers on 127.0.0.1:$port" >&2
-    return 1
-  }
+  local www=$1 port=$2 deadline=$((SECONDS + 240))
+  _port_free "$port" || echo "127.0.0.1:$port is in use; waiting for it to be free" >&2
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    if _port_free "$port"; then
+      nginx_start "$www" "$port" && _serving "$www" "$port" && return 0
+      nginx_stop
+    fi
+    sleep 0.5
+  done
+  echo "no server of this run on 127.0.0.1:$port within 240 s: the port stayed taken" >&2
+  return 1
 }
 
 _port_free() {
   local status=0
   curl -s -o /dev/null --max-time 2 "http://127.0.0.1:$1/" || status=$?
   [ "$status" -eq 7 ]
+}
+
+_serving() {
+  curl -s --max-time 5 "http://127.0.0.1:$2/vxm-client-2" | cmp -s - "$1/vxm-client-2" &&
+    kill -0 "$NGINX_PID" 2>/dev/null
 }

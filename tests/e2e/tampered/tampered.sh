@@ -56,7 +56,7 @@ fail() {
   exit 1
 }
 
-ok() { echo "ok: $*"; }
+ok() { echo "ok [${SECONDS}s]: $*"; }
 
 # run_ends RUN_PID SECONDS: waits for the reaper running a pass and returns
 # its status (the started program's).
@@ -79,6 +79,7 @@ pass_log() {
 
 make_release "$WORK" "$BUILD" "$ROOT/keys/demo_private.der"
 INSTALL=$(install_v1 "$WORK")
+ok "release 2 built"
 SERVED="$WORK/www/updater-images/client/2/client/$TAMPERED._raw_"
 [ -f "$SERVED" ] || fail "the release does not serve $TAMPERED as a whole file any more;" \
   "choose another file to tamper with"
