@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "engine_log.h"
+#include "image_bytes.h"
 #include "log.h"
+#include "x86_rel32.h"
 
 namespace vxdelta {
 
@@ -37,17 +39,8 @@ constexpr uint32_t kCodeSectionFlags = 0x80000000;
 constexpr MachoSegmentLayout kLayout64 = {true, 71, 24, 32, 40, 48, 64, 72, 80, 32, 40, 48, 64};
 constexpr MachoSegmentLayout kLayout32 = {false, 55, 24, 28, 32, 36, 48, 56, 68, 32, 36, 40, 56};
 
-uint32_t Le32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t Le64(const uint8_t *p) {
-    return static_cast<uint64_t>(Le32(p)) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
-}
-
 uint64_t ReadWord(const MachoSegmentLayout &layout, const uint8_t *p) {
-    return layout.wide ? Le64(p) : Le32(p);
+    return layout.wide ? ReadLe64(p) : ReadLe32(p);
 }
 
 bool FitsIn32(uint64_t value) {
@@ -91,32 +84,6 @@ private:
     uint32_t m_Last;
 };
 
-// The operand of the relative-operand instruction starting at p, or nullptr.
-// *ripRelative tells whether it addresses data relative to the next
-// instruction (meaningless in 32-bit code, where these bytes mean other
-// addressing forms).
-const uint8_t *FindRel32Candidate(const uint8_t *p, size_t remaining, bool *ripRelative) {
-    const uint8_t *operand = nullptr;
-    *ripRelative = false;
-    if (remaining >= 5 && (p[0] == 0xE8 || p[0] == 0xE9)) {
-        operand = p + 1;  // call or jmp rel32
-    }
-    if (remaining >= 6) {
-        if (p[0] == 0xFF && (p[1] == 0x15 || p[1] == 0x25)) {
-            operand = p + 2;  // call or jmp through a RIP-relative pointer
-            *ripRelative = true;
-        } else if (p[0] == 0x0F && (p[1] & 0xF0) == 0x80 && p[1] != 0x8A && p[1] != 0x8B) {
-            operand = p + 2;  // jcc rel32 except the parity jumps
-        }
-    }
-    if (remaining >= 7 && (p[0] == 0x48 || p[0] == 0x49) && (p[1] == 0x8D || p[1] == 0x8B) &&
-        (p[2] & 0xC7) == 0x05) {
-        operand = p + 3;  // lea or mov with RIP+disp32
-        *ripRelative = true;
-    }
-    return operand;
-}
-
 bool EmitLiteral(const uint8_t *from, const uint8_t *to, AsmProgram *program) {
     for (const uint8_t *p = from; p < to; ++p) {
         if (!program->emitByte(*p)) {
@@ -138,8 +105,8 @@ bool DisassemblerMacho::parseHeader() {
     if (length() < kMinimumLength) {
         return bad("Too small");
     }
-    const uint32_t magic = Le32(start());
-    const uint32_t cpu = Le32(start() + 4);
+    const uint32_t magic = ReadLe32(start());
+    const uint32_t cpu = ReadLe32(start() + 4);
     size_t headerSize = 0;
     if (magic == kMagic64) {
         if (cpu != kCpuX86_64) {
@@ -156,10 +123,10 @@ bool DisassemblerMacho::parseHeader() {
     } else {
         return bad("Unknown magic type");
     }
-    if (!IsSupportedFileType(Le32(start() + 12))) {
+    if (!IsSupportedFileType(ReadLe32(start() + 12))) {
         return bad("Unsupported filetype in header");
     }
-    if (!parseLoadCommands(headerSize, Le32(start() + 16)) || !makeAddressesRelative()) {
+    if (!parseLoadCommands(headerSize, ReadLe32(start() + 16)) || !makeAddressesRelative()) {
         return false;
     }
     if (m_CodeSections.empty()) {
@@ -181,7 +148,7 @@ bool DisassemblerMacho::parseLoadCommands(size_t headerSize, uint32_t commandCou
             return bad("file to small in load commands");
         }
         const uint8_t *command = start() + position;
-        const uint32_t commandSize = Le32(command + 4);
+        const uint32_t commandSize = ReadLe32(command + 4);
         if (!isRangeInImage(position, commandSize)) {
             return bad("file to small in load commands");
         }
@@ -189,7 +156,7 @@ bool DisassemblerMacho::parseLoadCommands(size_t headerSize, uint32_t commandCou
         if (commandSize < kLoadCommandHeaderSize) {
             return bad("bad load command size");
         }
-        const uint32_t type = Le32(command);
+        const uint32_t type = ReadLe32(command);
         if (type == kSegmentCommand64 && !parseSegment64(command, commandSize)) {
             return false;
         }
@@ -211,16 +178,16 @@ bool DisassemblerMacho::parseSegment64(const uint8_t *command, uint32_t commandS
     }
     // The zero page and the link-edit segment have no sections and no part
     // in the image.
-    if (Le32(command + layout.sectionCountAt) == 0) {
+    if (ReadLe32(command + layout.sectionCountAt) == 0) {
         return true;
     }
-    const uint64_t vmSize = Le64(command + layout.vmSizeAt);
-    const uint64_t fileOffset = Le64(command + layout.fileOffsetAt);
-    const uint64_t fileSize = Le64(command + layout.fileSizeAt);
+    const uint64_t vmSize = ReadLe64(command + layout.vmSizeAt);
+    const uint64_t fileOffset = ReadLe64(command + layout.fileOffsetAt);
+    const uint64_t fileSize = ReadLe64(command + layout.fileSizeAt);
     if (!FitsIn32(vmSize) || !FitsIn32(fileOffset) || !FitsIn32(fileSize)) {
         return bad("overflow");
     }
-    const Segment segment = {Le64(command + layout.vmAddressAt), static_cast<uint32_t>(vmSize),
+    const Segment segment = {ReadLe64(command + layout.vmAddressAt), static_cast<uint32_t>(vmSize),
                              static_cast<uint32_t>(fileOffset), static_cast<uint32_t>(fileSize)};
     return recordSegment(segment) && recordCodeSections(layout, segment, command, commandSize);
 }
@@ -235,9 +202,9 @@ bool DisassemblerMacho::parseSegment32(const uint8_t *command, uint32_t commandS
     }
     // Recorded even without sections: in 32-bit files the zero page sets the
     // base and the link-edit segment counts for the extent.
-    const Segment segment = {Le32(command + layout.vmAddressAt), Le32(command + layout.vmSizeAt),
-                             Le32(command + layout.fileOffsetAt),
-                             Le32(command + layout.fileSizeAt)};
+    const Segment segment = {
+        ReadLe32(command + layout.vmAddressAt), ReadLe32(command + layout.vmSizeAt),
+        ReadLe32(command + layout.fileOffsetAt), ReadLe32(command + layout.fileSizeAt)};
     return recordSegment(segment) && recordCodeSections(layout, segment, command, commandSize);
 }
 
@@ -252,13 +219,13 @@ bool DisassemblerMacho::recordSegment(const Segment &segment) {
 
 bool DisassemblerMacho::recordCodeSections(const MachoSegmentLayout &layout, const Segment &segment,
                                            const uint8_t *command, uint32_t commandSize) {
-    const uint32_t count = Le32(command + layout.sectionCountAt);
+    const uint32_t count = ReadLe32(command + layout.sectionCountAt);
     if (layout.sectionTableAt + static_cast<uint64_t>(layout.sectionSize) * count > commandSize) {
         return bad("sections too small");
     }
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t *section = command + layout.sectionTableAt + layout.sectionSize * i;
-        if (!IsCodeSection(Le32(section + layout.sectionFlagsAt))) {
+        if (!IsCodeSection(ReadLe32(section + layout.sectionFlagsAt))) {
             continue;
         }
         const uint64_t size = ReadWord(layout, section + layout.sectionSizeAt);
@@ -267,7 +234,7 @@ bool DisassemblerMacho::recordCodeSections(const MachoSegmentLayout &layout, con
         }
         if (!recordCodeSection(segment, ReadWord(layout, section + layout.sectionAddressAt),
                                static_cast<uint32_t>(size),
-                               Le32(section + layout.sectionFileOffsetAt))) {
+                               ReadLe32(section + layout.sectionFileOffsetAt))) {
             return false;
         }
     }
@@ -362,12 +329,15 @@ bool DisassemblerMacho::findRel32InSection(const CodeSection &section) {
     const uint8_t *const begin = sectionStart(section);
     const uint8_t *const end = begin + section.size;
     const uint32_t beginRva = fileOffsetToRva(section.fileOffset);
+    // RIP-relative forms mean other addressing in 32-bit code: the shared
+    // matcher leaves them out unless the file is 64-bit.
+    const bool x64 = m_Kind == EXE_MACHO_X64;
     for (const uint8_t *p = begin; p < end;) {
-        bool ripRelative = false;
-        const uint8_t *operand = FindRel32Candidate(p, static_cast<size_t>(end - p), &ripRelative);
-        if (operand != nullptr && (m_Kind == EXE_MACHO_X64 || !ripRelative)) {
+        X86Rel32Candidate candidate;
+        if (FindX86Rel32Candidate(p, static_cast<size_t>(end - p), x64, &candidate)) {
+            const uint8_t *operand = p + candidate.operandOffset;
             const uint32_t rva = beginRva + static_cast<uint32_t>(operand - begin);
-            if (isInSomeSegment(rva + 4 + Le32(operand))) {
+            if (isInSomeSegment(rva + 4 + ReadLe32(operand))) {
                 if (!m_Rel32Locations.push_back(rva)) {
                     return false;
                 }
@@ -394,7 +364,7 @@ bool DisassemblerMacho::emitSection(const CodeSection &section, AsmProgram *prog
         // A location found in another section at the same rvas may lie
         // closer to this section's end than an operand fits.
         if (end - p >= 4 && cursor.holds(rva)) {
-            Label *label = program->findOrMakeRel32Label(rva + 4 + Le32(p));
+            Label *label = program->findOrMakeRel32Label(rva + 4 + ReadLe32(p));
             if (label == nullptr || !program->emitRel32(label)) {
                 return false;
             }
