@@ -101,6 +101,9 @@ Status DisassembleExecutable(const uint8_t *data, size_t size,
     }
     try {
         if (!disassembler->disassemble(result.get())) {
+            difflog::LogStream(difflog::LogLevel_DEBUG)
+                << ExeTypeName(disassembler->kind())
+                << " disassembly failed: " << disassembler->failureReason();
             return C_DISASSEMBLY_FAILED;
         }
     } catch (const std::bad_alloc &) {

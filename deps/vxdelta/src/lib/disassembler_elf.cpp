@@ -200,8 +200,6 @@ bool DisassemblerElf<Layout>::disassemble(AsmProgram *program) {
     m_RelocationTableClaimed = false;
     if (!collectAbs32Locations() || !collectRel32Locations() || !translateLocations() ||
         !emitFile(program)) {
-        difflog::LogStream(difflog::LogLevel_DEBUG)
-            << "ELF disassembly failed: " << failureReason();
         return false;
     }
     program->defaultAssignIndexes();
