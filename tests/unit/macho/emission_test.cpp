@@ -211,6 +211,21 @@ TEST(MachoSections, EmptyCodeSectionEmitsItsOriginOnce) {
               Bytes(result.bytes.begin(), result.bytes.begin() + 0x3000));
 }
 
+TEST(MachoSections, ForeignLocationAtASectionEndStaysBytes) {
+    // Both sections lie in a file gap no segment covers, so both start at
+    // rva 0: the call found in the first one has its operand at rva 1, where
+    // the second, two-byte section has no room for an operand.
+    ImageSpec spec = TwoSections(0x1F00, 0x10, 0x1FFE, 2);
+    spec.segments[1].fileSize = 0x1F00;
+    spec.contents.push_back({0x1F00, Rel({0xE8}, 0, 0x1000)});
+    const auto result = macho_test::Disassemble(macho_fixture::BuildImage(spec));
+    ASSERT_NE(result.program, nullptr);
+    const auto &locations = result.disassembler->rel32Locations();
+    EXPECT_NE(std::find(locations.begin(), locations.end(), 1u), locations.end());
+    EXPECT_EQ(macho_test::Assemble(*result.program),
+              Bytes(result.bytes.begin(), result.bytes.begin() + 0x3000));
+}
+
 TEST(MachoSections, DisassemblyNeedsASuccessfulHeaderParse) {
     const Bytes image = macho_fixture::BuildImage(macho_fixture::ExecutableSpec(true, {0xC3}));
     vxdelta::DisassemblerMacho disassembler(image.data(), image.size());

@@ -152,16 +152,19 @@ bool DisassemblerMacho::parseLoadCommands(size_t headerSize, uint32_t commandCou
         if (!isRangeInImage(position, commandSize)) {
             return bad("file to small in load commands");
         }
-        // A command smaller than its own header would never advance the walk.
-        if (commandSize < kLoadCommandHeaderSize) {
-            return bad("bad load command size");
-        }
         const uint32_t type = ReadLe32(command);
-        if (type == kSegmentCommand64 && !parseSegment64(command, commandSize)) {
-            return false;
-        }
-        if (type == kSegmentCommand32 && !parseSegment32(command, commandSize)) {
-            return false;
+        if (type == kSegmentCommand64) {
+            if (!parseSegment64(command, commandSize)) {
+                return false;
+            }
+        } else if (type == kSegmentCommand32) {
+            if (!parseSegment32(command, commandSize)) {
+                return false;
+            }
+        } else if (commandSize < kLoadCommandHeaderSize) {
+            // Segment steps check their own sizes; any other command smaller
+            // than its header would keep the walk in place.
+            return bad("bad load command size");
         }
         position += commandSize;
     }
