@@ -1,13 +1,16 @@
 // vxdelta compress [--exe] then decompress on the Mach-O fixtures, as a
 // user runs the tool: the file comes back byte for byte, and --exe stores
 // every file with a recognised image (universal files included) as
-// directive 2, other files as directive 1.
+// directive 2 with one encoded program per recognised image, other files
+// as directive 1.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "lzma2_section.h"
+#include "streams.h"
 #include "test_support.h"
 #include "vxm_macho_fixtures.h"
 
@@ -25,27 +28,35 @@ std::string Quoted(const std::string &path) {
     return "'" + path + "'";
 }
 
-// The third varint of a container: its preprocessing directive.
-uint32_t Directive(const Bytes &container) {
-    size_t at = 0;
-    uint32_t value = 0;
-    for (int field = 0; field < 3; ++field) {
-        value = 0;
-        for (int shift = 0; at < container.size(); shift += 7) {
-            const uint8_t byte = container[at++];
-            value |= static_cast<uint32_t>(byte & 0x7F) << shift;
-            if ((byte & 0x80) == 0) {
-                break;
-            }
-        }
+// The directive of a container and, for directive 2, the number of encoded
+// programs in its payload (the streams before the final diff).
+struct Layout {
+    uint32_t directive = 0;
+    size_t programs = 0;
+};
+
+Layout ReadLayout(const Bytes &container) {
+    vxdelta::ReadStream in(container.data(), container.size());
+    uint32_t magic = 0;
+    uint32_t checksum = 0;
+    Layout layout;
+    EXPECT_TRUE(in.readVarint(&magic) && in.readVarint(&checksum) &&
+                in.readVarint(&layout.directive));
+    if (layout.directive == 2) {
+        vxdelta::WriteStream payload;
+        EXPECT_TRUE(vxdelta::DecodeLzma2Section(&in, &payload));
+        vxdelta::ReadStreamSet set;
+        EXPECT_TRUE(set.init(payload.data(), payload.length()));
+        layout.programs = set.count() - 1;
     }
-    return value;
+    return layout;
 }
 
 struct RoundTrip {
     const char *name;
     const char *path;
     uint32_t directiveWithExe;
+    size_t programs;  // with --exe
 };
 
 class MachoContainer : public testing::TestWithParam<RoundTrip> {};
@@ -60,8 +71,9 @@ TEST_P(MachoContainer, CompressDecompressGivesTheFileBack) {
         compress += Quoted(GetParam().path);
         compress += " " + Quoted(packed);
         ASSERT_EQ(RunTool(compress), 0);
-        EXPECT_EQ(Directive(vxdelta_test::ReadFile(packed)), exe ? GetParam().directiveWithExe : 1u)
-            << "exe " << exe;
+        const Layout layout = ReadLayout(vxdelta_test::ReadFile(packed));
+        EXPECT_EQ(layout.directive, exe ? GetParam().directiveWithExe : 1u) << "exe " << exe;
+        EXPECT_EQ(layout.programs, exe ? GetParam().programs : 0u) << "exe " << exe;
         std::string decompress = "decompress " + Quoted(packed);
         decompress += " " + Quoted(out);
         ASSERT_EQ(RunTool(decompress), 0);
@@ -70,12 +82,13 @@ TEST_P(MachoContainer, CompressDecompressGivesTheFileBack) {
 }
 
 const RoundTrip kRoundTrips[] = {
-    {"Executable64V1", vxm_macho_fixtures::kAppV1, 2},
-    {"Executable64V2", vxm_macho_fixtures::kAppV2, 2},
-    {"Library64", vxm_macho_fixtures::kLibrary, 2},
-    {"Executable32", vxm_macho_fixtures::kApp32, 2},
-    {"UniversalX64I386Arm64", vxm_macho_fixtures::kUniversal, 2},
-    {"Arm64IsNotRecognised", vxm_macho_fixtures::kAppArm64, 1},
+    {"Executable64V1", vxm_macho_fixtures::kAppV1, 2, 1},
+    {"Executable64V2", vxm_macho_fixtures::kAppV2, 2, 1},
+    {"Library64", vxm_macho_fixtures::kLibrary, 2, 1},
+    {"Executable32", vxm_macho_fixtures::kApp32, 2, 1},
+    // The x86-64 and i386 slices; the arm64 slice is left to the diff.
+    {"UniversalX64I386Arm64", vxm_macho_fixtures::kUniversal, 2, 2},
+    {"Arm64IsNotRecognised", vxm_macho_fixtures::kAppArm64, 1, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MachoContainer, testing::ValuesIn(kRoundTrips),
