@@ -258,11 +258,14 @@ void MainWindow::onStartUpdate() {
         qDebug() << "Aborting start update, configuration not yet ready";
         return;
     }
+    // One attempt per process: a session that could not be prepared has
+    // already been reported, and a later trigger (the start-up tick after
+    // ready(), or the other way round) must not report it a second time.
+    m_Started = true;
     if (!m_Engine->initialize()) {
         return;
     }
     qDebug() << "Update engine initialized";
-    m_Started = true;
     m_Engine->startUpdate();
 }
 

@@ -13,6 +13,7 @@
 #include "enginetestsupport.h"
 #include "mainwindow.h"
 #include "processtools.h"
+#include "updateinidata.h"
 
 namespace {
 
@@ -132,6 +133,22 @@ private slots:
         QCOMPARE(m_Engine->state(), RUNNING);
         QCOMPARE(QDir(QDir::tempPath()).entryList({QStringLiteral("voxmere_temp_*")}),
                  QStringList{QStringLiteral("voxmere_temp_0")});
+    }
+
+    // A session that cannot be recorded is reported once, although both
+    // start triggers arrive; the window then stays open and idle.
+    void unwritableSessionReportedOnce() {
+        QVERIFY(QDir().mkpath(UpdateIniData::updateIniPath()));  // a folder where the file belongs
+        makeWindow();
+        ModalAnswerer answerer({QMessageBox::Ok, QMessageBox::Ok});
+        startUpdate();
+        emit m_Config.ready();
+        QCOMPARE(answerer.m_Seen, QStringList{QStringLiteral(
+                                      "Error: Failed to write update.ini. The updater does not "
+                                      "seem to have the required write permissions.")});
+        QCOMPARE(m_Engine->tasksMade(), 0);
+        QCOMPARE(m_Engine->state(), PRE_INIT);
+        QVERIFY(m_Window->close());
     }
 
     void abortQuestionNo() {
