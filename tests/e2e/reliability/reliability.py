@@ -41,7 +41,7 @@ def main():
     parser.add_argument("--scenario", required=True, choices=sorted(scenarios.SCENARIOS))
     parser.add_argument("--build", required=True)
     parser.add_argument("--full", action="store_true")
-    parser.add_argument("--only", help="run only the cases whose name contains this text")
+    parser.add_argument("--only", help="run only the cases whose names contain one of these comma-separated texts")
     opts = parser.parse_args()
 
     proxy = open_proxy(opts.upstream)
@@ -52,6 +52,9 @@ def main():
         context = scenarios.Context(opts.work, proxy, display, report, opts.full, opts.only)
         context.build = opts.build
         scenarios.SCENARIOS[opts.scenario](context)
+    except Exception as error:  # a harness fault is a failed run, with its cause
+        report.add("harness", False, "%s: %s" % (type(error).__name__, error))
+        raise
     finally:
         display.stop()
         proxy.stop()
