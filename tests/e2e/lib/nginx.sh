@@ -31,6 +31,7 @@ http {
   server {
     listen 127.0.0.1:$port;
     root $root;
+    location = /.vxm-nginx-id { return 200 "$NGINX_DIR"; }
     $extra
   }
 }
@@ -39,8 +40,10 @@ CONF
     >"$NGINX_DIR/stdout.log" 2>&1 &
   NGINX_PID=$!
   local i
+  # Another server on the port would answer too: only this instance's own
+  # identity counts as started.
   for i in $(seq 1 100); do
-    if curl -s -o /dev/null "http://127.0.0.1:$port/"; then
+    if [ "$(curl -s "http://127.0.0.1:$port/.vxm-nginx-id" 2>/dev/null)" = "$NGINX_DIR" ]; then
       return 0
     fi
     if ! kill -0 "$NGINX_PID" 2>/dev/null; then
