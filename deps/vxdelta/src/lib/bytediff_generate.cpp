@@ -312,7 +312,8 @@ bool DiffScanner::run(WriteStream *control, WriteStream *diff, WriteStream *extr
 bool WriteBody(ByteDiffMethod method, const WriteStream streams[3], WriteStream *out) {
     if (method == kByteDiffSectionPerStream) {
         for (int i = 0; i < 3; ++i) {
-            if (!EncodeLzma2Section(streams[i].data(), streams[i].length(), out)) {
+            if (!EncodeLzma2Section(streams[i].data(), streams[i].length(), out,
+                                    Lzma2Search::kShallow)) {
                 return false;
             }
         }
@@ -329,7 +330,7 @@ bool WriteBody(ByteDiffMethod method, const WriteStream streams[3], WriteStream 
                                    {streams[0].data(), streams[0].length()},
                                    {streams[1].data(), streams[1].length()},
                                    {streams[2].data(), streams[2].length()}};
-        return EncodeLzma2Section(pieces, 4, out);
+        return EncodeLzma2Section(pieces, 4, out, Lzma2Search::kShallow);
     }
     return out->write(lengths.data(), lengths.length()) &&
            out->write(streams[0].data(), streams[0].length()) &&

@@ -21,6 +21,7 @@ namespace vxdelta {
 namespace {
 
 constexpr size_t kParallelThreshold = size_t{1} << 20;
+constexpr uint32_t kShallowDepth = 20;
 
 // Worst case of LZMA2: stored chunks of 64 KiB with a 3-byte header each,
 // plus the end marker; the slack covers the first chunk's properties.
@@ -145,7 +146,8 @@ PartResult EncodeParts(const std::vector<ByteSpan> &pieces, const lzma_options_l
 
 }  // namespace
 
-bool EncodeLzma2Section(const ByteSpan *pieces, size_t count, WriteStream *out) {
+bool EncodeLzma2Section(const ByteSpan *pieces, size_t count, WriteStream *out,
+                        Lzma2Search search) {
     const std::vector<ByteSpan> all(pieces, pieces + count);
     const size_t total = TotalSize(all);
     lzma_options_lzma options;
@@ -154,6 +156,9 @@ bool EncodeLzma2Section(const ByteSpan *pieces, size_t count, WriteStream *out) 
     }
     options.dict_size =
         std::max(FittingDictionarySize(total, options.dict_size), kLzma2MinDictionary);
+    if (search == Lzma2Search::kShallow) {
+        options.depth = kShallowDepth;
+    }
     const lzma_filter filter = {LZMA_FILTER_LZMA2, &options};
     uint8_t property = 0;
     if (lzma_properties_encode(&filter, &property) != LZMA_OK) {
