@@ -4,8 +4,8 @@
 # nginx on 127.0.0.1:8771 that serves a release made by vxm-release.
 #
 # demo.sh BUILD_DIR [--screenshot FILE] [--keep]
-# Exit status 0 only when the installed tree equals version 2 byte for byte
-# and the client was started.
+# Exit status 0 only when the installed tree equals version 2 byte for byte,
+# the second pass patched the two executables and the client was started.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -24,7 +24,9 @@ source "$HERE/lib/nginx.sh"
 # shellcheck source=lib/trees.sh
 source "$HERE/lib/trees.sh"
 
-PORT=8771
+# A build made for another port (VXM_UPDATE_BASE_URL, VXM_VERSION_SERVER_URL)
+# names it here.
+PORT=${VXM_DEMO_PORT:-8771}
 BUNDLE="$BUILD/bundle/Voxmere Client.app/Contents"
 UPDATER="$BUNDLE/SharedSupport/update.app/Contents/MacOS/update"
 RELEASE="$BUILD/bin/vxm-release"
@@ -124,9 +126,19 @@ while read -r path; do
   done
 done < <(awk '$9 == 200 && $7 ~ /_patch_$/ { print $7 }' "$NGINX_DIR/access.log")
 say "patches saved $saved bytes against whole-file downloads"
+# The client executable and the library are real executables built from C
+# in both versions; the second pass must have patched both.
+for exe in MacOS/vxmclient_mac Frameworks/libvoxcore.dylib; do
+  if awk -v want="/2/client/$exe." '$9 == 200 && index($7, want) && $7 ~ /_patch_$/ { found = 1 }
+       END { exit !found }' "$NGINX_DIR/access.log"; then
+    say "patched executable: $exe"
+  else
+    say "executable $exe was NOT patched"; PATCHED_EXECUTABLES=0
+  fi
+done
 say "time: $(awk -v a="$START" -v b="$END" 'BEGIN { printf "%.1f", b - a }') s"
 
-ok=1
+ok=${PATCHED_EXECUTABLES:-1}
 if [ -s "$STARTED" ]; then
   say "client started: $(tail -n 1 "$STARTED")"
 else

@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Generates the demo's version-1 and version-2 product trees, deterministic
 # and small enough for a test, realistic enough to exercise every install
-# route: whole files, compressed files, patches, new and deleted files, an
-# executable library built from C, and files under SharedSupport/.
+# route: whole files, compressed files, patches, new and deleted files, a
+# client executable and a library built from C (patched as executables),
+# and files under SharedSupport/.
 #
 # make_trees OUT UPDATER_BINARY [TRANSLATIONS_DIR]
 #   OUT/vN/updater: the updater's files, relative to the client bundle's
@@ -39,14 +40,36 @@ make_library() {
   rm -f "$src"
 }
 
+# The demo client, a real executable: it records that it was started, with
+# its arguments, in $TMPDIR/vxmclient_started.log, with its version in the
+# banner, so the two builds differ in a constant the way releases do.
+make_client() {
+  local out=$1 version=$2 src
+  src=$(mktemp "${TMPDIR:-/tmp}/vxmclient.XXXXXX.c")
+  cat >"$src" <<CLIENT
+#include <stdio.h>
+#include <stdlib.h>
+static const char *banner(void) { return "vxmclient_mac $version"; }
+int main(int argc, char **argv) {
+    const char *tmp = getenv("TMPDIR");
+    char path[4096];
+    snprintf(path, sizeof path, "%s/vxmclient_started.log", tmp != NULL ? tmp : "/tmp");
+    FILE *log = fopen(path, "a");
+    if (log == NULL) return 1;
+    fprintf(log, "%s started with:", banner());
+    for (int i = 1; i < argc; ++i) fprintf(log, " %s", argv[i]);
+    fprintf(log, "\n");
+    return fclose(log) == 0 ? 0 : 1;
+}
+CLIENT
+  gcc -O1 -o "$out" "$src"
+  rm -f "$src"
+}
+
 make_client_tree() {
   local dir=$1 version=$2 i
   mkdir -p "$dir/MacOS" "$dir/Frameworks" "$dir/Resources" "$dir/SharedSupport/docs"
-  cat >"$dir/MacOS/vxmclient_mac" <<CLIENT
-#!/bin/sh
-# Voxmere demo client $version: records that it was started.
-echo "vxmclient_mac $version started with: \$*" >> "\${TMPDIR:-/tmp}/vxmclient_started.log"
-CLIENT
+  make_client "$dir/MacOS/vxmclient_mac" "$version"
   chmod 755 "$dir/MacOS/vxmclient_mac"
   make_library "$dir/Frameworks/libvoxcore.dylib" "$version"
   for i in $(seq -w 1 40); do
