@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "aligned_element.h"
 #include "bytediff.h"
 #include "checksum.h"
 #include "disassembler.h"
@@ -75,7 +76,8 @@ PairList PairElements(const ReadStream &old, const ReadStream &newData) {
             auto pair = std::make_unique<ElementPair>();
             pair->old = oldElements[i];
             if (EncodeElement(old, oldElements[i], &pair->oldEncoded) == C_OK &&
-                EncodeElement(newData, target, &pair->newEncoded) == C_OK) {
+                EncodeNewElement(old, oldElements[i].range, newData, target.range, pair->oldEncoded,
+                                 &pair->newEncoded) == C_OK) {
                 pairs.push_back(std::move(pair));
             } else {
                 LogError("element left out: it cannot be encoded");

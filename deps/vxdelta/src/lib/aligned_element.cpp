@@ -1,0 +1,87 @@
+#include "aligned_element.h"
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "asm_program.h"
+#include "bytediff.h"
+#include "disassembler.h"
+#include "encoded_program.h"
+#include "label_alignment.h"
+#include "lzma2_section.h"
+
+namespace vxdelta {
+
+namespace {
+
+// The program of one element as the applier's patcher builds it.
+Status TrimmedProgram(const ReadStream &file, const ByteRange &range,
+                      std::unique_ptr<AsmProgram> *program) {
+    const Status status =
+        DisassembleExecutable(file.position() + range.offset, range.length, program);
+    return status == C_OK ? (*program)->trimLabels() : status;
+}
+
+Status Encode(const AsmProgram &program, StreamSet *out) {
+    EncodedProgram encoded;
+    if (EncodeProgram(program, &encoded) != C_OK) {
+        return C_GENERAL_ERROR;
+    }
+    return WriteEncodedProgram(encoded, out) == C_OK ? C_OK : C_GENERAL_ERROR;
+}
+
+}  // namespace
+
+size_t ElementCorrectionCost(const StreamSet &oldEncoded, const StreamSet &newEncoded) {
+    WriteStream oldFlat;
+    WriteStream newFlat;
+    WriteStream diff;
+    WriteStream packed;
+    if (!oldEncoded.serialize(&oldFlat) || !newEncoded.serialize(&newFlat) ||
+        !GenerateByteDiff(oldFlat.reader(), newFlat.reader(), &diff, false,
+                          kByteDiffUncompressed) ||
+        !EncodeLzma2Section(diff.data(), diff.length(), &packed)) {
+        return SIZE_MAX;
+    }
+    return packed.length();
+}
+
+Status EncodeNewElement(const ReadStream &old, const ByteRange &oldRange, const ReadStream &newData,
+                        const ByteRange &newRange, const StreamSet &oldEncoded,
+                        StreamSet *newEncoded, LabelForm *form) {
+    std::unique_ptr<AsmProgram> oldProgram;
+    std::unique_ptr<AsmProgram> newProgram;
+    Status status = TrimmedProgram(old, oldRange, &oldProgram);
+    if (status == C_OK) {
+        status = TrimmedProgram(newData, newRange, &newProgram);
+    }
+    if (status != C_OK) {
+        return status;
+    }
+    StreamSet byDefault;
+    if (Encode(*newProgram, &byDefault) != C_OK) {
+        return C_GENERAL_ERROR;
+    }
+    const LabelIndexes aligned = AlignLabels(*oldProgram, *newProgram);
+    oldProgram.reset();
+    StreamSet byAlignment;
+    if (!ApplyLabelIndexes(aligned, newProgram.get()) ||
+        Encode(*newProgram, &byAlignment) != C_OK) {
+        return C_GENERAL_ERROR;
+    }
+    newProgram.reset();
+    const bool alignedWins = ElementCorrectionCost(oldEncoded, byAlignment) <
+                             ElementCorrectionCost(oldEncoded, byDefault);
+    if (form != nullptr) {
+        *form = alignedWins ? LabelForm::kAligned : LabelForm::kDefault;
+    }
+    StreamSet &kept = alignedWins ? byAlignment : byDefault;
+    for (size_t i = 0; i < kMaxStreamSetStreams; ++i) {
+        newEncoded->stream(i) = std::move(kept.stream(i));
+    }
+    newEncoded->setCount(kept.count());
+    return C_OK;
+}
+
+}  // namespace vxdelta
