@@ -70,9 +70,9 @@ sizes_row() {  # name old new
 }
 
 times_row() {  # name old new
-  local name=$1 old=$2 new=$3 og oc om bg bc bm oa oac ba bac
-  read -r og oc om <<<"$(measure "$VXDELTA" patch "$old" "$new" "$WORK/ours.patch")"
-  read -r bg bc bm <<<"$(measure bsdiff "$old" "$new" "$WORK/bs.patch")"
+  local name=$1 old=$2 new=$3 oc om bc bm oa oac ba bac
+  read -r _ oc om <<<"$(measure "$VXDELTA" patch "$old" "$new" "$WORK/ours.patch")"
+  read -r _ bc bm <<<"$(measure bsdiff "$old" "$new" "$WORK/bs.patch")"
   read -r oa oac _ <<<"$(measure "$VXDELTA" apply "$old" "$WORK/ours.patch" "$WORK/ours.out")"
   read -r ba bac _ <<<"$(measure bspatch "$old" "$WORK/bs.out" "$WORK/bs.patch")"
   # shellcheck disable=SC2059
