@@ -84,7 +84,7 @@ KILL_POINTS = [
     ("p1-ini-download", Kill(1, r"^Requesting download of .*update_macosx\.ini\._lzma2_"), False),
     ("p1-sig-download", Kill(1, r"^Requesting download of .*update_macosx\.ini\.sig"), False),
     ("p1-list", Kill(1, r"^Compiling download|^prodIni"), False),
-    ("p1-file-download", Kill(1, r"^Requesting download of .*/2/update/", 1, 0.3), True),
+    ("p1-file-download", Kill(1, r"^Requesting download of .*/2/update/", 1, 0.3), False),
     ("p1-self-update", Kill(1, r"^Extracting updater file"), False),
     ("p1-links", Kill(1, r"^Create symlink"), False),
     ("p1-temp-ini", Kill(1, r"^modifyTempIni"), False),
@@ -246,7 +246,7 @@ SERVER_FAULTS = [
     ("302-once", [Rule(LIB, "redirect", 1)], Outcome("done", [returned(LIB_NAME, 302)]), False),
     ("302-always-updater", [Rule(P1_UPDATER, "redirect", -1)],
      Outcome("failed", ["returned 302", "Unable to download update/"], hits=5, second_pass=False), False),
-    ("reset-mid-body", [Rule(MEDIA, "reset", 2)], Outcome("done", hits=2), True),
+    ("reset-mid-body", [Rule(MEDIA, "reset", 2)], Outcome("done", hits=2), False),
     ("reset-always", [Rule(LIB, "reset", -1)], Outcome("failed", ["Unable to download " + LIB_NAME], hits=5), False),
     ("cut-short", [Rule(MEDIA, "cut", 1)], Outcome("done"), False),
     ("length-too-long", [Rule(LIB, "length_long", 1)], Outcome("done"), False),
@@ -271,7 +271,7 @@ NOT_VERIFIED = "Could not verify the product ini file. Aborting"
 
 # The man in the middle never stops: every matching request is altered.
 TAMPERING = [
-    ("plain-file-flip", [Rule(STRINGS, "flip")], Outcome("failed", ["Signature check failed for"]), True),
+    ("plain-file-flip", [Rule(STRINGS, "flip")], Outcome("failed", ["Signature check failed for"]), False),
     ("plain-file-truncate", [Rule(STRINGS, "truncate")], Outcome("failed", ["Signature check failed for"]), False),
     ("plain-file-swap", [Rule(STRINGS, "swap", -1, FILES + "client/Resources/strings_16.txt._raw_")],
      Outcome("failed", ["Signature check failed for"]), False),
