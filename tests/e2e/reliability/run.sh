@@ -57,7 +57,7 @@ cleanup() {
 trap cleanup EXIT
 for d in trees pristine www; do ln -s "$MATERIAL/$d" "$WORK/$d"; done
 
-UPSTREAM=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+UPSTREAM=$(PYTHONDONTWRITEBYTECODE=1 python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 nginx_start "$WORK/www" "$UPSTREAM"
-python3 "$HERE/reliability.py" --work "$WORK" --build "$BUILD" --upstream "$UPSTREAM" --scenario "$SCENARIO" \
+PYTHONDONTWRITEBYTECODE=1 python3 "$HERE/reliability.py" --work "$WORK" --build "$BUILD" --upstream "$UPSTREAM" --scenario "$SCENARIO" \
   ${ARGS[@]+"${ARGS[@]}"}
