@@ -9,6 +9,7 @@
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "filehash.h"
+#include "filereplacetaskspecification.h"
 
 namespace {
 
@@ -253,6 +254,10 @@ bool MakeDownloadReplaceListFunc::choosePatch(const QString &installed, const Pa
 void MakeDownloadReplaceListFunc::keepCurrentFile(const QString &installed,
                                                   const ReplaceItem &replace) {
     if (m_Configuration->m_IsClientUpdate != 0) {
+        // A run ended between writing this file and marking it executable
+        // left the right content without the mode; nothing would replace
+        // it again, so the mode is settled here.
+        FileReplaceTaskSpecification::makeSingleFileExecutable(installed);
         return;
     }
     // The updater pass assembles a complete new updater in the temporary

@@ -102,6 +102,8 @@ private slots:
     void failures();
     void unsafeNames_data();
     void unsafeNames();
+    void currentFileMode_data();
+    void currentFileMode();
 
 private:
     QString expand(QString text) const;
@@ -561,3 +563,31 @@ void TestFileLists::unsafeNames() {
 
 QTEST_GUILESS_MAIN(TestFileLists)
 #include "tst_filelists.moc"
+
+// An installed file that is already current keeps its content; on the
+// client pass an executable among them gets its mode back (a run that ended
+// between writing and marking it left it without), other files keep theirs.
+void TestFileLists::currentFileMode_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("executable");
+    QTest::newRow("the client") << QStringLiteral("MacOS/vxmclient_mac") << true;
+    QTest::newRow("a library") << QStringLiteral("Frameworks/libvox.dylib") << true;
+    QTest::newRow("a resource") << QStringLiteral("Resources/strings.txt") << false;
+}
+
+void TestFileLists::currentFileMode() {
+    QFETCH(QString, name);
+    QFETCH(bool, executable);
+    writeFiles(m_Config.m_InstallDir, {name + QStringLiteral("=content 2\n")});
+    const QString installed = m_Config.m_InstallDir + name;
+    QVERIFY(QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    writeProductIni(QStringLiteral("[client]\n") + name +
+                    QStringLiteral("._lzma2_={sha:x}::10::{sha:content 2\n}::10::") + name +
+                    QLatin1Char('\n'));
+
+    runListStep();
+    QCOMPARE(m_State, int(Finished));
+    QCOMPARE(describeAll(m_Destination), QStringList());
+    QCOMPARE(QFileInfo(installed).isExecutable(), executable);
+    QVERIFY(QFileInfo(installed).isWritable());
+}
