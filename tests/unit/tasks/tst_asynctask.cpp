@@ -16,6 +16,14 @@ namespace {
 /// test (main thread) and the worker (pool thread) only through atomics
 /// and semaphores, or before the worker starts.
 struct WorkerScript {
+    WorkerScript() = default;
+    // The worker is deleted on the pool thread after its result has been
+    // delivered and touches the script from its destructor: a script on a
+    // test's stack must outlive every worker.
+    ~WorkerScript() { QThreadPool::globalInstance()->waitForDone(); }
+    WorkerScript(const WorkerScript &) = delete;
+    WorkerScript &operator=(const WorkerScript &) = delete;
+
     QStringList messages;
     QStringList errors;
     QList<double> progress;
