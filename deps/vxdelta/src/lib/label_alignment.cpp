@@ -48,6 +48,9 @@ constexpr int kSampleShift = 61;
 // kLookahead tokens agree (a changed constant does not end a stretch).
 constexpr size_t kLookahead = 16;
 constexpr size_t kLookaheadAgreeing = 12;
+// Gaps up to this many tokens between two runs of one alignment are
+// aligned too.
+constexpr uint32_t kLongestGap = 4096;
 
 struct Segment {
     uint32_t position;  // first token
@@ -215,10 +218,42 @@ public:
             runs.push_back({position - back, oldPosition - back, back + ahead});
             covered = position + ahead;
         });
-        return runs;
+        return withGaps(runs);
     }
 
 private:
+    // Adds the gaps of equal length between two runs of the same alignment
+    // (short code between unchanged neighbours, whose anchors were too few to
+    // be found) as runs of their own.
+    std::vector<Run> withGaps(const std::vector<Run> &runs) const {
+        std::vector<Run> all;
+        all.reserve(runs.size() * 2);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            all.push_back(runs[i]);
+            if (i + 1 == runs.size()) {
+                break;
+            }
+            const uint32_t newEnd = runs[i].newStart + runs[i].length;
+            const uint32_t oldEnd = runs[i].oldStart + runs[i].length;
+            const Run &next = runs[i + 1];
+            if (next.oldStart <= oldEnd || next.newStart - newEnd != next.oldStart - oldEnd ||
+                next.newStart - newEnd > kLongestGap || hasBarrier(newEnd, oldEnd, next.newStart)) {
+                continue;
+            }
+            all.push_back({newEnd, oldEnd, next.newStart - newEnd});
+        }
+        return all;
+    }
+
+    bool hasBarrier(uint32_t n, uint32_t o, uint32_t newEnd) const {
+        for (; n < newEnd; ++n, ++o) {
+            if (m_New[n] == kTokenBarrier || m_Old[o] == kTokenBarrier) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     bool agree(size_t n, size_t o) const {
         return m_New[n] == m_Old[o] && m_New[n] != kTokenBarrier;
     }
