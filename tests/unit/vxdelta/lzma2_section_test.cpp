@@ -175,6 +175,13 @@ INSTANTIATE_TEST_SUITE_P(
                         return Join(41, p.size, p.raw);
                     },
                     "Error uncompressing data 4"},
+        // The largest byte: its dictionary size is not computed from it.
+        FailureCase{"property255",
+                    [] {
+                        const SectionParts p = Split(Sample());
+                        return Join(255, p.size, p.raw);
+                    },
+                    "Error uncompressing data 4"},
         FailureCase{"noEndMarker",
                     [] {
                         SectionParts p = Split(Sample());

@@ -13,7 +13,9 @@ constexpr uint32_t kLzma2MinDictionary = 4096;
 
 // Dictionary size that property byte p (0 to 40) stands for.
 inline uint64_t Lzma2DictionarySize(uint32_t p) {
-    if (p == kLzma2MaxProperty) {
+    // Bytes above the largest valid property are refused by the decoder; they
+    // must not reach the shift below, which would exceed 64 bits.
+    if (p >= kLzma2MaxProperty) {
         return 0xFFFFFFFFu;
     }
     return static_cast<uint64_t>(2 | (p & 1)) << (p / 2 + 11);
