@@ -31,7 +31,6 @@ class Context:
         self.report = report
         self.full = full
         self.only = only
-        self.v1 = harness.regular_files(harness.digest(os.path.join(work, "pristine")))
         self.v1 = harness.regular_files(
             harness.digest(os.path.join(work, "pristine", "Voxmere Client.app", "Contents"))
         )
@@ -148,10 +147,17 @@ def interrupt(ctx):
 
 # --- 2. Server faults and 3. tampering ------------------------------------
 
-P1_UPDATER = r"/2/update/SharedSupport/update\.app/Contents/MacOS/update\._lzma2_$"
-P2_UPDATER = r"/2/common_client/update\.app/Contents/MacOS/update\._lzma2_$"
-MEDIA = r"/2/client/Resources/media\.bin\._raw_$"
-LIB = r"/2/client/Frameworks/libvoxcore\.dylib\._lzma2_$"
+# What the version-2 release makes the updater download from a version-1
+# installation: a "_patch_" file for every changed file that a patch
+# shrinks (the updater binary of both passes, the client executable, the
+# library and media.bin), the new and changed small files whole, and no
+# compressed container at all (the containers beside the patches are only
+# fetched for an installed file that no patch applies to, see STALE_LIB).
+P1_UPDATER = r"/2/update/SharedSupport/update\.app/Contents/MacOS/update\.1_patch_$"
+P2_UPDATER = r"/2/common_client/update\.app/Contents/MacOS/update\.1_patch_$"
+MEDIA = r"/2/client/Resources/media\.bin\.1_patch_$"
+LIB = r"/2/client/Frameworks/libvoxcore\.dylib\.1_patch_$"
+LIB_CONTAINER = r"/2/client/Frameworks/libvoxcore\.dylib\._lzma2_$"
 STRINGS = r"/2/client/Resources/strings_08\.txt\._raw_$"
 CLIENT_INI = r"/2/vxm_client_macosx\.ini\._lzma2_$"
 CLIENT_SIG = r"/2/vxm_client_macosx\.ini\.sig$"
@@ -175,7 +181,9 @@ class Outcome:
         self.second_pass = second_pass
 
 
-def check_outcome(ctx, sandbox, run, outcome):
+def check_outcome(ctx, sandbox, run, outcome, before=None):
+    """before: the regular files the installation held before the run, when
+    the case changed them (default: version 1)."""
     problems = []
     if outcome.kind == "done":
         if not run.client_started:
@@ -186,7 +194,7 @@ def check_outcome(ctx, sandbox, run, outcome):
             problems.append("finished although it had to fail")
         if not run.boxes:
             problems.append("no message box")
-        installed = sandbox.check_installed(ctx.v1, session_kept=True)
+        installed = sandbox.check_installed(before or ctx.v1, session_kept=True)
     if installed:
         problems.append(installed)
     for text in outcome.texts:
@@ -205,10 +213,20 @@ def check_outcome(ctx, sandbox, run, outcome):
     return problems
 
 
-def fault_case(ctx, name, rules, outcome):
+def make_stale(sandbox, rel):
+    """Changes the installed file REL, as a user's local edit would, so that
+    no patch applies to it and the update must fetch its whole container.
+    Returns the installation's regular files afterwards."""
+    with open(os.path.join(sandbox.install, rel), "ab") as f:
+        f.write(b"locally changed\n")
+    return harness.regular_files(harness.digest(sandbox.install))
+
+
+def fault_case(ctx, name, rules, outcome, stale=None):
     sandbox = ctx.sandbox(name)
+    before = make_stale(sandbox, stale) if stale else None
     run = ctx.run(sandbox, rules, timeout=240)
-    problems = check_outcome(ctx, sandbox, run, outcome)
+    problems = check_outcome(ctx, sandbox, run, outcome, before)
     note = ""
     if outcome.kind == "failed" and not problems:
         # The session stays recorded; a later start without the fault must
@@ -231,8 +249,8 @@ def returned(path, status):
     return "%s returned %d" % (path, status)
 
 
-MEDIA_NAME = "client/Resources/media.bin._raw_"
-LIB_NAME = "client/Frameworks/libvoxcore.dylib._lzma2_"
+MEDIA_NAME = "client/Resources/media.bin.1_patch_"
+LIB_NAME = "client/Frameworks/libvoxcore.dylib.1_patch_"
 STRINGS_NAME = "client/Resources/strings_08.txt._raw_"
 
 # (name, rules, outcome, in the reduced run)
@@ -268,6 +286,7 @@ def faults(ctx):
             fault_case(ctx, name, rules, outcome)
 
 
+STALE_LIB = os.path.join("Frameworks", "libvoxcore.dylib")
 NOT_VERIFIED = "Could not verify the product ini file. Aborting"
 
 # The man in the middle never stops: every matching request is altered.
@@ -276,13 +295,23 @@ TAMPERING = [
     ("plain-file-truncate", [Rule(STRINGS, "truncate")], Outcome("failed", ["Signature check failed for"]), False),
     ("plain-file-swap", [Rule(STRINGS, "swap", -1, FILES + "client/Resources/strings_16.txt._raw_")],
      Outcome("failed", ["Signature check failed for"]), False),
-    ("container-flip", [Rule(LIB, "flip")], Outcome("failed", ["Could not unpack"]), False),
-    ("container-truncate", [Rule(LIB, "truncate")], Outcome("failed", ["Could not unpack"]), False),
-    ("container-swap", [Rule(LIB, "swap", -1, FILES + "client/MacOS/vxmclient_mac._lzma2_")],
+    # A locally changed library matches no patch: its whole container is
+    # fetched and unpacked, and an altered container must not be installed.
+    ("container-flip", [Rule(LIB_CONTAINER, "flip")], Outcome("failed", ["Signature check failed for"]), False,
+     STALE_LIB),
+    ("container-truncate", [Rule(LIB_CONTAINER, "truncate")], Outcome("failed", ["Signature check failed for"]),
+     False, STALE_LIB),
+    ("container-swap", [Rule(LIB_CONTAINER, "swap", -1, FILES + "client/MacOS/vxmclient_mac._lzma2_")],
+     Outcome("failed", ["Signature check failed for"]), False, STALE_LIB),
+    # An altered patch must be refused before it is applied to the installed
+    # file; a patch that applied to the wrong file would install garbage.
+    ("patch-file-flip", [Rule(LIB, "flip")], Outcome("failed", ["Signature check failed for"]), True),
+    ("patch-file-truncate", [Rule(LIB, "truncate")], Outcome("failed", ["Signature check failed for"]), False),
+    ("patch-file-swap", [Rule(LIB, "swap", -1, FILES + "client/MacOS/vxmclient_mac.1_patch_")],
      Outcome("failed", ["Signature check failed for"]), False),
-    ("updater-container-swap", [Rule(P1_UPDATER, "swap", -1, FILES + "client/Frameworks/libvoxcore.dylib._lzma2_")],
-     Outcome("failed", second_pass=False), True),
-    ("updater-container-flip", [Rule(P1_UPDATER, "flip")], Outcome("failed", second_pass=False), False),
+    ("updater-patch-swap", [Rule(P1_UPDATER, "swap", -1, FILES + "client/MacOS/vxmclient_mac.1_patch_")],
+     Outcome("failed", ["Signature check failed for"], second_pass=False), True),
+    ("updater-patch-flip", [Rule(P1_UPDATER, "flip")], Outcome("failed", second_pass=False), False),
     ("product-ini-flip", [Rule(CLIENT_INI, "flip")], Outcome("failed"), False),
     ("product-ini-truncate", [Rule(CLIENT_INI, "truncate")], Outcome("failed"), False),
     ("product-ini-swap", [Rule(CLIENT_INI, "swap", -1, FILES + "update_macosx.ini._lzma2_")],
@@ -300,9 +329,9 @@ TAMPERING = [
 
 @scenario
 def tamper(ctx):
-    for name, rules, outcome, quick in TAMPERING:
+    for name, rules, outcome, quick, *stale in TAMPERING:
         if ctx.wanted(name, quick):
-            fault_case(ctx, name, rules, outcome)
+            fault_case(ctx, name, rules, outcome, *stale)
 
 
 # --- 4. Full disk and read-only installations -----------------------------
@@ -327,12 +356,13 @@ class Mounts:
         finally:
             os.rmdir(probe)
 
-    def tmpfs(self, path, size):
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%s,mode=700" % size, "tmpfs", path], check=True)
+    def tmpfs(self, path, size, inodes=None):
+        options = "size=%s,mode=700" % size + (",nr_inodes=%d" % inodes if inodes else "")
+        subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", path], check=True)
         self.points.append(path)
 
     def resize(self, path, size):
-        subprocess.run(["mount", "-o", "remount,size=%s" % size, path], check=True)
+        subprocess.run(["mount", "-o", "remount,size=%s,nr_inodes=0" % size, path], check=True)
 
     def read_only(self, path):
         subprocess.run(["mount", "--bind", path, path], check=True)
@@ -368,9 +398,9 @@ def space_case(ctx, name, prepare, outcome, after):
         mounts.release()
 
 
-def small_temp(size):
+def small_temp(size, inodes=None):
     def prepare(mounts, sandbox):
-        mounts.tmpfs(sandbox.tmp, size)
+        mounts.tmpfs(sandbox.tmp, size, inodes)
         sandbox.mark_log()
 
     def after(mounts, sandbox):
@@ -391,12 +421,16 @@ def read_only(rel):
 
 INI_NOT_WRITTEN = "Failed to write update.ini. The updater does not seem to have the required write permissions."
 
-# (name, (prepare, after), outcome, in the reduced run). The temporary
-# location holds about 0.9 MB after the first pass; the second pass downloads
-# 2.3 MB and keeps the replaced files (2.7 MB) aside there.
+# (name, (prepare, after), outcome, in the reduced run). The first pass
+# needs about 1.5 MB of temporary space at its peak (the patched updater
+# beside its old copy) and leaves about 0.8 MB; the second pass then
+# downloads some 50 small files and patches (a few kB, but a file each) and
+# keeps the replaced files (2.7 MB, media.bin alone 2 MB) aside there. Since
+# the downloads need less room than the first pass did, the temporary
+# location runs full during them only by its number of files.
 SPACE = [
-    ("temp-full-during-downloads", small_temp("2m"), Outcome("failed", ["Unable to download"], hits=0), True),
-    ("temp-full-while-installing", small_temp("4m"), Outcome("failed", ["Could not move"], hits=0), False),
+    ("temp-full-during-downloads", small_temp("256m", 40), Outcome("failed", ["Unable to create file", "for saving"], hits=0), True),
+    ("temp-full-while-installing", small_temp("2m"), Outcome("failed", ["Could not move"], hits=0), False),
     ("installation-read-only", read_only(""), Outcome("failed", [INI_NOT_WRITTEN], hits=0), True),
     ("resources-read-only", read_only("Resources"), Outcome("failed", ["rolling back file updates"], hits=0), False),
 ]
