@@ -27,6 +27,19 @@ DETAIL_LINE = re.compile(r'Details: "(.*)"$')
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3}\t\|\t(\w+)\t\|\t(.*)$")
 
 
+def _record_line(run, pass_, msg):
+    """Keeps one log line of a run, with the details and box it names;
+    returns the box match, if the line reports a message box."""
+    run.lines.append((pass_, msg))
+    detail = DETAIL_LINE.search(msg)
+    if detail:
+        run.details.append(detail.group(1))
+    box = BOX_LINE.search(msg)
+    if box:
+        run.boxes.append(box.groups())
+    return box
+
+
 def digest(root, skip=()):
     """{relative path: sha256} of every regular file below root; symbolic
     links map to their target text."""
@@ -335,14 +348,9 @@ def run_updater(sandbox, display, kill=None, timeout=150, program=None, args=())
     try:
         while True:
             for path, pass_, _level, msg in follower.lines():
-                run.lines.append((pass_, msg))
-                m = DETAIL_LINE.search(msg)
-                if m:
-                    run.details.append(m.group(1))
-                m = BOX_LINE.search(msg)
-                if m:
-                    run.boxes.append(m.groups())
-                    box_shown[path] = m.group(1)
+                box = _record_line(run, pass_, msg)
+                if box:
+                    box_shown[path] = box.group(1)
                 last_line[path] = time.monotonic()
                 if kill and not kill.due and pass_ == kill.pass_ and kill.pattern.search(msg):
                     kill.seen += 1
@@ -395,14 +403,8 @@ def run_updater(sandbox, display, kill=None, timeout=150, program=None, args=())
             proc.kill()
         proc.wait()
         stderr.close()
-    for path, pass_, _level, msg in follower.lines():
-        run.lines.append((pass_, msg))
-        m = DETAIL_LINE.search(msg)
-        if m:
-            run.details.append(m.group(1))
-        m = BOX_LINE.search(msg)
-        if m:
-            run.boxes.append(m.groups())
+    for _path, pass_, _level, msg in follower.lines():
+        _record_line(run, pass_, msg)
     run.client_started = sandbox.clients_started() > clients_before
     run.returncode = proc.returncode
     with open(stderr_path, "rb") as f:
