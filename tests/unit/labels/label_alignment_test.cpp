@@ -183,10 +183,6 @@ TEST_P(MovedPairTest, InsertedCodeKeepsTheSharedLabelsAndShrinksTheCorrection) {
     if (!pair.codeInsertedOnly || pair.symbolBase < 0) {
         GTEST_SKIP() << "not a pair with only code inserted and symbols to name its functions";
     }
-    if (pair.kind == 5) {
-        GTEST_SKIP() << "open defect: on the ELF64 pair one shared function label (tail_b) is "
-                        "not paired and gets a fresh index";
-    }
     const auto oldProgram = Program(m_Old);
     const auto newProgram = Program(m_New);
     ASSERT_TRUE(oldProgram && newProgram);

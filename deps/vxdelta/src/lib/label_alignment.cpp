@@ -7,8 +7,11 @@
 // paired in three steps, each only among what the earlier ones left:
 //
 //  1. by reference: a reference inside an aligned stretch votes for pairing
-//     its new label with the old label at the same place; labels take the
-//     partner with most votes, the strongest pairs first;
+//     its new label with the old label at the same place, with the
+//     stretch's length as its weight; labels take the partner with the
+//     most weight, the strongest pairs first. Short stretches are often
+//     chance agreements of look-alike code (a prologue and a call), so a
+//     label that one long stretch pairs is not taken by a short one;
 //  2. by address: a label whose address lies inside an aligned stretch
 //     pairs with the old label at the corresponding old address (targets
 //     in data, and code targets whose callers all changed);
@@ -327,11 +330,11 @@ public:
         m_Partner.assign(m_NewLabels.size(), -1);
     }
 
-    void vote(const Label *newLabel, const Label *oldLabel) {
+    void vote(const Label *newLabel, const Label *oldLabel, uint32_t weight) {
         const auto n = m_NewOrdinal.find(newLabel);
         const int32_t o = oldOrdinal(oldLabel);
         if (n != m_NewOrdinal.end() && o >= 0) {
-            m_Votes.push_back((uint64_t{n->second} << 32) | static_cast<uint32_t>(o));
+            m_Votes.push_back({(uint64_t{n->second} << 32) | static_cast<uint32_t>(o), weight});
         }
     }
 
@@ -368,29 +371,35 @@ private:
     std::vector<Label *> m_NewLabels;  // ascending rva
     std::unordered_map<const Label *, uint32_t> m_NewOrdinal;
     std::vector<int32_t> m_Partner;  // old ordinal per new ordinal, or -1
-    std::vector<uint64_t> m_Votes;   // new ordinal << 32 | old ordinal
+    struct Vote {
+        uint64_t pair;  // new ordinal << 32 | old ordinal
+        uint32_t weight;
+    };
+    std::vector<Vote> m_Votes;
 };
 
 size_t MapPairing::pairByReference() {
     struct Candidate {
-        uint32_t votes;
+        uint64_t weight;
         uint32_t newOrdinal;
         uint32_t oldOrdinal;
     };
-    std::sort(m_Votes.begin(), m_Votes.end());
+    std::sort(m_Votes.begin(), m_Votes.end(),
+              [](const Vote &a, const Vote &b) { return a.pair < b.pair; });
     std::vector<Candidate> candidates;
     for (size_t i = 0; i < m_Votes.size();) {
-        size_t j = i + 1;
-        while (j < m_Votes.size() && m_Votes[j] == m_Votes[i]) {
-            ++j;
+        uint64_t weight = 0;
+        size_t j = i;
+        for (; j < m_Votes.size() && m_Votes[j].pair == m_Votes[i].pair; ++j) {
+            weight += m_Votes[j].weight;
         }
-        candidates.push_back({static_cast<uint32_t>(j - i), static_cast<uint32_t>(m_Votes[i] >> 32),
-                              static_cast<uint32_t>(m_Votes[i])});
+        candidates.push_back({weight, static_cast<uint32_t>(m_Votes[i].pair >> 32),
+                              static_cast<uint32_t>(m_Votes[i].pair)});
         i = j;
     }
-    m_Votes = std::vector<uint64_t>();
+    m_Votes = std::vector<Vote>();
     std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate &a, const Candidate &b) { return a.votes > b.votes; });
+                     [](const Candidate &a, const Candidate &b) { return a.weight > b.weight; });
     size_t paired = 0;
     for (const Candidate &c : candidates) {
         paired += pair(c.newOrdinal, static_cast<int32_t>(c.oldOrdinal)) ? 1 : 0;
@@ -490,7 +499,7 @@ void CastVotes(const TokenizedProgram &oldSide, const TokenizedProgram &newSide,
             continue;
         }
         MapPairing *map = newSide.tokens[n->position] == kTokenAbs32 ? abs32 : rel32;
-        map->vote(n->label, o->label);
+        map->vote(n->label, o->label, run.length);
     }
 }
 
