@@ -191,7 +191,12 @@ TEST(StreamSet, SerializesTheFirstCountStreams) {
     set.setCount(3);
     vxdelta::WriteStream out;
     ASSERT_TRUE(set.serialize(&out));
-    EXPECT_EQ(Contents(out), SerializedSet({{'a', 'b'}, {}, {'c'}}));
+    const Bytes serialized = SerializedSet({{'a', 'b'}, {}, {'c'}});
+    EXPECT_EQ(Contents(out), serialized);
+    // The header is all of it but the three stream bytes at its end.
+    vxdelta::WriteStream header;
+    ASSERT_TRUE(set.serializeHeader(&header));
+    EXPECT_EQ(Contents(header), Bytes(serialized.begin(), serialized.end() - 3));
 
     vxdelta::ReadStreamSet read;
     ASSERT_TRUE(read.init(out.reader()));

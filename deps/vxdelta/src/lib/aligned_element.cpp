@@ -34,17 +34,20 @@ Status Encode(const AsmProgram &program, StreamSet *out) {
 }  // namespace
 
 size_t ElementCorrectionCost(const StreamSet &oldEncoded, const StreamSet &newEncoded) {
-    WriteStream oldFlat;
-    WriteStream newFlat;
     WriteStream diff;
-    WriteStream packed;
-    if (!oldEncoded.serialize(&oldFlat) || !newEncoded.serialize(&newFlat) ||
-        !GenerateByteDiff(oldFlat.reader(), newFlat.reader(), &diff, false,
-                          kByteDiffUncompressed) ||
-        !EncodeLzma2Section(diff.data(), diff.length(), &packed)) {
-        return SIZE_MAX;
+    {
+        // The flat copies go before compression, whose encoder is the larger
+        // allocation.
+        WriteStream oldFlat;
+        WriteStream newFlat;
+        if (!oldEncoded.serialize(&oldFlat) || !newEncoded.serialize(&newFlat) ||
+            !GenerateByteDiff(oldFlat.reader(), newFlat.reader(), &diff, false,
+                              kByteDiffUncompressed)) {
+            return SIZE_MAX;
+        }
     }
-    return packed.length();
+    WriteStream packed;
+    return EncodeLzma2Section(diff.data(), diff.length(), &packed) ? packed.length() : SIZE_MAX;
 }
 
 Status EncodeNewElement(const ReadStream &old, const ByteRange &oldRange, const ReadStream &newData,

@@ -138,16 +138,19 @@ bool BuildFinalInput(const ReadStream &old, const PairList &pairs, const WriteSt
     return true;
 }
 
+// Consumes the pairs' encoded elements: each is released once it is copied
+// into the nested sets, so that no encoding is held twice for long.
 bool WriteElementAndFinalCorrections(const ReadStream &old, const ReadStream &newData,
-                                     const PairList &pairs, StreamSet *body,
-                                     uint32_t *finalInputSize) {
+                                     PairList *pairs, StreamSet *body, uint32_t *finalInputSize) {
     StreamSet oldElements;
     StreamSet newElements;
-    for (const auto &pair : pairs) {
+    for (const auto &pair : *pairs) {
         if (!WriteNestedSet(pair->oldEncoded, &oldElements) ||
             !WriteNestedSet(pair->newEncoded, &newElements)) {
             return false;
         }
+        pair->oldEncoded.release();
+        pair->newEncoded.release();
     }
     WriteStream oldFlat;
     WriteStream newFlat;
@@ -161,7 +164,7 @@ bool WriteElementAndFinalCorrections(const ReadStream &old, const ReadStream &ne
     }
     oldFlat.release();
     WriteStream finalInput;
-    if (!BuildFinalInput(old, pairs, newFlat, &finalInput)) {
+    if (!BuildFinalInput(old, *pairs, newFlat, &finalInput)) {
         return Fail("could not reassemble the new elements");
     }
     *finalInputSize = static_cast<uint32_t>(finalInput.length());
@@ -170,21 +173,30 @@ bool WriteElementAndFinalCorrections(const ReadStream &old, const ReadStream &ne
                             false, kByteDiffUncompressed);
 }
 
-bool BuildPatch(const ReadStream &old, const ReadStream &newData, const PairList &pairs,
+// The body is compressed from its streams in place (a serialised copy of it
+// would be as large again). Consumes the pairs' encoded elements.
+bool BuildPatch(const ReadStream &old, const ReadStream &newData, PairList *pairs,
                 WriteStream *out) {
     StreamSet body;
     body.setCount(kBodyStreams);
     EnsembleHeader header;
     header.sourceChecksum = FileChecksum(old.position(), old.remaining());
     header.targetChecksum = FileChecksum(newData.position(), newData.remaining());
-    if (!WriteDescriptions(pairs, &body.stream(kBodyDescriptions)) ||
-        !WriteParameterCorrection(pairs, &body.stream(kBodyParameterCorrection)) ||
+    if (!WriteDescriptions(*pairs, &body.stream(kBodyDescriptions)) ||
+        !WriteParameterCorrection(*pairs, &body.stream(kBodyParameterCorrection)) ||
         !WriteElementAndFinalCorrections(old, newData, pairs, &body, &header.finalInputSize)) {
         return false;
     }
-    WriteStream bodyFlat;
-    return body.serialize(&bodyFlat) && WriteEnsembleHeader(header, out) &&
-           EncodeLzma2Section(bodyFlat.data(), bodyFlat.length(), out);
+    WriteStream bodyHeader;
+    if (!body.serializeHeader(&bodyHeader)) {
+        return false;
+    }
+    std::vector<ByteSpan> pieces{{bodyHeader.data(), bodyHeader.length()}};
+    for (size_t i = 0; i < body.count(); ++i) {
+        pieces.push_back({body.stream(i).data(), body.stream(i).length()});
+    }
+    return WriteEnsembleHeader(header, out) &&
+           EncodeLzma2Section(pieces.data(), pieces.size(), out);
 }
 
 // The element patch replaces the plain one only when it applies back to
@@ -200,13 +212,14 @@ bool Reproduces(const ReadStream &old, const ReadStream &newData, const WriteStr
 Status Generate(const ReadStream &old, const ReadStream &newData, WriteStream *patch,
                 ElementUse use) {
     WriteStream plain;
-    if (!BuildPatch(old, newData, PairList(), &plain)) {
+    PairList none;
+    if (!BuildPatch(old, newData, &none, &plain)) {
         return FailWith(C_GENERAL_ERROR, "could not build the patch");
     }
-    const PairList pairs = PairElements(old, newData);
+    PairList pairs = PairElements(old, newData);
     if (!pairs.empty()) {
         WriteStream withElements;
-        const bool wanted = BuildPatch(old, newData, pairs, &withElements) &&
+        const bool wanted = BuildPatch(old, newData, &pairs, &withElements) &&
                             (use == ElementUse::kAlways || withElements.length() < plain.length());
         if (wanted && Reproduces(old, newData, withElements)) {
             return patch->append(&withElements) ? C_OK : C_STREAM_ERROR;

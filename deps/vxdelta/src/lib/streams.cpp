@@ -202,11 +202,16 @@ void WriteStream::release() {
     m_Failed = false;
 }
 
-bool StreamSet::serialize(WriteStream *out) const {
+bool StreamSet::serializeHeader(WriteStream *out) const {
     bool ok = out->writeVarint(kStreamSetVersion) && out->writeSizeVarint(m_Count);
     for (size_t i = 0; ok && i < m_Count; ++i) {
         ok = !m_Streams[i].failed() && out->writeSizeVarint(m_Streams[i].length());
     }
+    return ok;
+}
+
+bool StreamSet::serialize(WriteStream *out) const {
+    bool ok = serializeHeader(out);
     for (size_t i = 0; ok && i < m_Count; ++i) {
         ok = out->write(m_Streams[i].data(), m_Streams[i].length());
     }

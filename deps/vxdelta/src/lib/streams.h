@@ -98,6 +98,9 @@ public:
     size_t count() const { return m_Count; }
     // Writes version, count, the first count lengths and their bytes to out.
     bool serialize(WriteStream *out) const;
+    // Writes what serialize writes before the first stream's bytes: the
+    // serialised set is this followed by the first count streams' bytes.
+    bool serializeHeader(WriteStream *out) const;
     // Releases every stream's buffer.
     void release();
 
