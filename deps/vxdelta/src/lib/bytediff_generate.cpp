@@ -32,6 +32,9 @@ constexpr int64_t kLongMatch = 64;
 // is taken without a suffix-array search: a search there almost always finds
 // the same alignment, and searches (cache misses) are most of the time spent.
 constexpr int64_t kTrustedAlignment = 8;
+// Differing bytes after which an alignment that agrees again is kept
+// without a search (see resumesAfterCorrection).
+constexpr int64_t kShortCorrection = 4;
 
 // Length of the common prefix of a[0, alen) and b[0, blen), eight bytes per
 // step while both have them.
@@ -110,6 +113,7 @@ private:
         const int64_t oldPos = newPos + offset;
         return oldPos >= 0 && oldPos < m_OldSize && m_Old[oldPos] == m_New[newPos];
     }
+    bool resumesAfterCorrection(int64_t scan, int64_t oldPos, int64_t agreed) const;
     int64_t forwardExtension(int64_t scan) const;
     int64_t backwardExtension(int64_t scan, const Match &match) const;
     bool emit(int64_t scan, const Match &match, WriteStream *control, WriteStream *diff,
@@ -178,8 +182,30 @@ Match DiffScanner::matchAt(int64_t scan, int64_t offset) const {
         if (length >= kTrustedAlignment) {
             return Match{oldPos, length};
         }
+        if (resumesAfterCorrection(scan, oldPos, length)) {
+            return Match{oldPos, length};
+        }
     }
     return search(scan);
+}
+
+// True if the alignment, which reproduces only `agreed` bytes at scan, goes
+// on to reproduce kTrustedAlignment bytes after at most kShortCorrection
+// differing bytes: a changed displacement or constant inside code that
+// still lines up. A search there almost always finds nothing better, so the
+// alignment's own agreement is taken and the differing bytes become
+// correction bytes of the current block.
+bool DiffScanner::resumesAfterCorrection(int64_t scan, int64_t oldPos, int64_t agreed) const {
+    for (int64_t skip = agreed + 1; skip <= agreed + kShortCorrection; ++skip) {
+        if (oldPos + skip >= m_OldSize || scan + skip >= m_NewSize) {
+            return false;
+        }
+        if (m_Old[oldPos + skip] == m_New[scan + skip]) {
+            return CommonPrefix(m_Old + oldPos + skip, m_OldSize - oldPos - skip,
+                                m_New + scan + skip, m_NewSize - scan - skip) >= kTrustedAlignment;
+        }
+    }
+    return false;
 }
 
 // How far the previous match extends forwards: the prefix of the gap in
