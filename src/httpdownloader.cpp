@@ -14,15 +14,24 @@ void HTTPDownloader::run() {
     // (where the reply lives) instead of the downloader object's thread.
     connect(&manager, &QNetworkAccessManager::finished, &manager,
             [this](QNetworkReply *reply) { on_downloadFinished(reply); });
-    manager.get(m_Request);
+    QNetworkReply *reply = manager.get(m_Request);
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > kMaxBodyBytes) {
+            reply->abort();
+        }
+    });
     exec();
     // The manager goes out of scope here, still on this thread, and takes
     // any remaining reply with it.
 }
 
 void HTTPDownloader::on_downloadFinished(QNetworkReply *reply) {
-    const QByteArray data =
-        reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+    // The progress handler stops a long body early, but the last piece may
+    // arrive with the end of the reply; the size check decides.
+    QByteArray data;
+    if (reply->error() == QNetworkReply::NoError && reply->bytesAvailable() <= kMaxBodyBytes) {
+        data = reply->readAll();
+    }
     emit download_available(data);
     reply->deleteLater();
     quit();

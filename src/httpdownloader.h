@@ -13,15 +13,21 @@ class QNetworkReply;
 /// the receiver, through download_available. The object deletes itself
 /// (on its owner's thread) once the thread has finished, so it is created
 /// with `new`, without a parent, and started once.
+///
+/// A body longer than kMaxBodyBytes ends the transfer as a failure: the
+/// answers this class fetches are small, and an endless body from a broken
+/// or hostile server must not grow the process's memory without bound.
 class HTTPDownloader : public QThread {
     Q_OBJECT
 
 public:
+    static constexpr qint64 kMaxBodyBytes = qint64(1) << 20;
+
     explicit HTTPDownloader(const QNetworkRequest &request);
 
 signals:
     /// The body of a reply without error, or an empty array for any
-    /// failure (network error, HTTP error status). Emitted on the
+    /// failure (network error, HTTP error status, a body over the cap). Emitted on the
     /// downloader's thread: connect with the automatic or queued type so the
     /// receiver's slot runs on the receiver's thread.
     void download_available(QByteArray data);

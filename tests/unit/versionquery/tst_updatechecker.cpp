@@ -44,6 +44,8 @@ private slots:
     void deliversServerAnswer();
     void refusedConnectionGivesEmptyMap();
     void downloaderDeletesItselfAfterRun();
+    void downloaderCapsTheBody_data();
+    void downloaderCapsTheBody();
     void versionForChannel_data();
     void versionForChannel();
 
@@ -93,6 +95,7 @@ void UpdateCheckerTest::deliversServerAnswer_data() {
     QTest::newRow("cut short") << HttpReply::cutShort(
                                       versionsBody({{"stable", 100}, {"beta", 101}}), 6)
                                << UpdateVersions();
+    QTest::newRow("endless body") << HttpReply::endlessBody() << UpdateVersions();
 }
 
 void UpdateCheckerTest::deliversServerAnswer() {
@@ -124,6 +127,28 @@ void UpdateCheckerTest::downloaderDeletesItselfAfterRun() {
     QVERIFY(available.wait(10000));
     QCOMPARE(available.at(0).at(0).toByteArray(), QByteArray("payload"));
     QTRY_VERIFY(!watch);
+}
+
+void UpdateCheckerTest::downloaderCapsTheBody_data() {
+    QTest::addColumn<HttpReply>("reply");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray atCap(static_cast<int>(HTTPDownloader::kMaxBodyBytes), 'v');
+    QTest::newRow("body at the cap") << HttpReply::ok(atCap) << atCap;
+    QTest::newRow("one byte over") << HttpReply::ok(atCap + 'v') << QByteArray();
+    QTest::newRow("endless") << HttpReply::endlessBody() << QByteArray();
+}
+
+void UpdateCheckerTest::downloaderCapsTheBody() {
+    QFETCH(HttpReply, reply);
+    QFETCH(QByteArray, expected);
+    vxmtest::TestHttpServer server;
+    QVERIFY(server.start());
+    server.setReply("/body", reply);
+    auto *downloader = new HTTPDownloader(QNetworkRequest(QUrl(server.url("/body"))));
+    QSignalSpy available(downloader, &HTTPDownloader::download_available);
+    downloader->start();
+    QVERIFY(available.wait(10000));
+    QCOMPARE(available.at(0).at(0).toByteArray(), expected);
 }
 
 void UpdateCheckerTest::versionForChannel_data() {
