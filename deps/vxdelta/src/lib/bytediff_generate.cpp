@@ -335,11 +335,17 @@ bool DiffScanner::run(WriteStream *control, WriteStream *diff, WriteStream *extr
     return true;
 }
 
+// The search for each stream: the correction stream is mostly zeros with
+// sparse differences; control triples and inserted bytes are small and
+// take preset 9's search.
+constexpr Lzma2Search kStreamSearch[3] = {Lzma2Search::kShallow, Lzma2Search::kSparse,
+                                          Lzma2Search::kShallow};
+
 bool WriteBody(ByteDiffMethod method, const WriteStream streams[3], WriteStream *out) {
     if (method == kByteDiffSectionPerStream) {
         for (int i = 0; i < 3; ++i) {
             if (!EncodeLzma2Section(streams[i].data(), streams[i].length(), out,
-                                    Lzma2Search::kShallow)) {
+                                    kStreamSearch[i])) {
                 return false;
             }
         }
@@ -352,11 +358,15 @@ bool WriteBody(ByteDiffMethod method, const WriteStream streams[3], WriteStream 
         }
     }
     if (method == kByteDiffSingleSection) {
-        const ByteSpan pieces[] = {{lengths.data(), lengths.length()},
-                                   {streams[0].data(), streams[0].length()},
-                                   {streams[1].data(), streams[1].length()},
-                                   {streams[2].data(), streams[2].length()}};
-        return EncodeLzma2Section(pieces, 4, out, Lzma2Search::kShallow);
+        // One part per stream, the lengths with the control triples.
+        const ByteSpan control[] = {{lengths.data(), lengths.length()},
+                                    {streams[0].data(), streams[0].length()}};
+        const ByteSpan diff{streams[1].data(), streams[1].length()};
+        const ByteSpan extra{streams[2].data(), streams[2].length()};
+        const Lzma2Part parts[] = {{control, 2, kStreamSearch[0]},
+                                   {&diff, 1, kStreamSearch[1]},
+                                   {&extra, 1, kStreamSearch[2]}};
+        return EncodeLzma2Parts(parts, 3, out);
     }
     return out->write(lengths.data(), lengths.length()) &&
            out->write(streams[0].data(), streams[0].length()) &&

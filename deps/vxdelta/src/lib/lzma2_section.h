@@ -45,18 +45,37 @@ struct ByteSpan {
     size_t size;
 };
 
-// How deep the encoder's match finder searches; the section format does not
-// depend on it. kThorough is preset 9 as it is. kShallow cuts the binary
-// tree search at 20 nodes: the byte diff's streams are mostly zeros with
-// sparse corrections, where preset 9's deeper search costs about a quarter
-// more time for about 1.5% of size.
-enum class Lzma2Search { kThorough, kShallow };
+// How the encoder searches; the section format does not depend on it.
+// kThorough is preset 9 as it is. kShallow cuts preset 9's binary-tree
+// search at 20 nodes. kSparse is for data that is mostly zeros with sparse
+// corrections (the byte diff's correction stream): a greedy parse over a
+// hash chain searched 1500 deep within a 16 KiB window, literals keyed by
+// position modulo 4. On such data a small window loses next to nothing, and
+// this parse runs several times faster than kShallow for a few percent of
+// size; on other data it compresses noticeably worse.
+enum class Lzma2Search { kThorough, kShallow, kSparse };
 
-// Encodes the concatenation of the pieces as one section appended to out
-// (preset 9, dictionary no larger than the data). Logs "Error
-// Lzma2Enc_SetProps" or "Error Lzma2Enc_Encode" on failure.
-bool EncodeLzma2Section(const ByteSpan *pieces, size_t count, WriteStream *out,
-                        Lzma2Search search = Lzma2Search::kThorough);
+// A run of pieces that one search serves.
+struct Lzma2Part {
+    const ByteSpan *pieces;
+    size_t count;
+    Lzma2Search search;
+};
+
+// Encodes the concatenation of all parts' pieces as one section appended to
+// out. Each part starts with a dictionary reset (it cannot refer back into
+// the parts before it) and is encoded with its own search, within a
+// dictionary no larger than its data; large parts are split in two. The
+// pieces are encoded on two threads when there is more than one. Logs
+// "Error Lzma2Enc_SetProps" or "Error Lzma2Enc_Encode" on failure.
+bool EncodeLzma2Parts(const Lzma2Part *parts, size_t count, WriteStream *out);
+
+// One part: the concatenation of the pieces with one search.
+inline bool EncodeLzma2Section(const ByteSpan *pieces, size_t count, WriteStream *out,
+                               Lzma2Search search = Lzma2Search::kThorough) {
+    const Lzma2Part part{pieces, count, search};
+    return EncodeLzma2Parts(&part, 1, out);
+}
 
 inline bool EncodeLzma2Section(const uint8_t *data, size_t size, WriteStream *out,
                                Lzma2Search search = Lzma2Search::kThorough) {

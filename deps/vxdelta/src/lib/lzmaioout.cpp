@@ -1,13 +1,17 @@
-// LZMA2 section encoding (generators only): liblzma's raw LZMA2 encoder at
-// preset 9, with the dictionary shrunk to the data size.
+// LZMA2 section encoding (generators only): liblzma's raw LZMA2 encoder,
+// preset 9 or a cheaper search per part, with each dictionary shrunk to the
+// data it serves.
 //
-// Large inputs are encoded as two halves on two threads. Each half is a
-// complete raw LZMA2 stream whose first chunk resets the dictionary, so the
-// first half without its end marker followed by the second half is one valid
-// LZMA2 stream; the second half only loses references into the first.
+// Every part, and each half of a large part, is encoded as a complete raw
+// LZMA2 stream whose first chunk resets the dictionary. Such streams joined
+// with all end markers but the last removed form one valid LZMA2 stream:
+// each one only loses references into those before it. The streams are
+// encoded on two threads.
 #include <lzma.h>
 
 #include <algorithm>
+#include <atomic>
+#include <deque>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -22,6 +26,9 @@ namespace {
 
 constexpr size_t kParallelThreshold = size_t{1} << 20;
 constexpr uint32_t kShallowDepth = 20;
+constexpr uint32_t kSparseDepth = 1500;
+constexpr uint32_t kLongestMatch = 273;  // LZMA's longest match length
+constexpr uint32_t kSparseDictionary = uint32_t{16} << 10;
 
 // Worst case of LZMA2: stored chunks of 64 KiB with a 3-byte header each,
 // plus the end marker; the slack covers the first chunk's properties.
@@ -118,54 +125,120 @@ PartResult EncodeRaw(const std::vector<ByteSpan> &pieces, lzma_options_lzma opti
     return PartResult::kOk;
 }
 
-// Encodes in two halves on two threads when the data is large enough;
-// parts[1] stays empty otherwise.
-PartResult EncodeParts(const std::vector<ByteSpan> &pieces, const lzma_options_lzma &options,
-                       WriteStream parts[2]) {
+// One complete raw stream to encode.
+struct Job {
+    std::vector<ByteSpan> pieces;
+    lzma_options_lzma options{};
+    WriteStream out;
+    PartResult result = PartResult::kOk;
+};
+
+bool OptionsFor(Lzma2Search search, size_t size, lzma_options_lzma *options) {
+    if (lzma_lzma_preset(options, 9) != 0) {
+        return false;
+    }
+    uint32_t limit = options->dict_size;
+    if (search == Lzma2Search::kShallow) {
+        options->depth = kShallowDepth;
+    } else if (search == Lzma2Search::kSparse) {
+        options->mode = LZMA_MODE_FAST;
+        options->mf = LZMA_MF_HC4;
+        options->nice_len = kLongestMatch;
+        options->depth = kSparseDepth;
+        options->lc = 0;
+        options->lp = 2;
+        options->pb = 2;
+        limit = kSparseDictionary;
+    }
+    options->dict_size = std::max(FittingDictionarySize(size, limit), kLzma2MinDictionary);
+    return true;
+}
+
+// Adds the part's streams to jobs: the whole part, or its two halves when
+// it is large enough to be worth a thread each.
+bool AddJobs(const Lzma2Part &part, std::deque<Job> *jobs) {
+    const std::vector<ByteSpan> pieces(part.pieces, part.pieces + part.count);
     const size_t total = TotalSize(pieces);
+    lzma_options_lzma options;
+    if (!OptionsFor(part.search, total, &options)) {
+        return false;
+    }
     if (total < kParallelThreshold) {
-        return EncodeRaw(pieces, options, &parts[0]);
+        jobs->push_back(Job{pieces, options, {}, PartResult::kOk});
+        return true;
     }
     const size_t half = total / 2;
-    lzma_options_lzma halfOptions = options;
-    halfOptions.dict_size =
+    options.dict_size =
         std::max(FittingDictionarySize(total - half, options.dict_size), kLzma2MinDictionary);
-    PartResult second = PartResult::kOk;
-    const std::vector<ByteSpan> secondPieces = Slice(pieces, half, total);
-    try {
-        std::thread worker([&] { second = EncodeRaw(secondPieces, halfOptions, &parts[1]); });
-        const PartResult first = EncodeRaw(Slice(pieces, 0, half), halfOptions, &parts[0]);
-        worker.join();
-        return first != PartResult::kOk ? first : second;
-    } catch (const std::system_error &) {
-        // No thread to be had: one stream on this thread instead.
-        parts[1].release();
-        return EncodeRaw(pieces, options, &parts[0]);
+    jobs->push_back(Job{Slice(pieces, 0, half), options, {}, PartResult::kOk});
+    jobs->push_back(Job{Slice(pieces, half, total), options, {}, PartResult::kOk});
+    return true;
+}
+
+// Encodes the jobs on this thread and one more, each taking the next job
+// not yet taken; on this thread alone when no other can be started.
+void RunJobs(std::deque<Job> *jobs) {
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < jobs->size(); i = next++) {
+            Job &job = (*jobs)[i];
+            job.result = EncodeRaw(job.pieces, job.options, &job.out);
+        }
+    };
+    if (jobs->size() > 1) {
+        try {
+            std::thread worker(work);
+            work();
+            worker.join();
+            return;
+        } catch (const std::system_error &) {
+            // No thread to be had: every job is still waiting for this one.
+        }
     }
+    work();
+}
+
+PartResult FirstFailure(const std::deque<Job> &jobs) {
+    for (const Job &job : jobs) {
+        if (job.result != PartResult::kOk) {
+            return job.result;
+        }
+    }
+    return PartResult::kOk;
+}
+
+// The section's dictionary property: the largest dictionary of any stream.
+bool SectionProperty(const std::deque<Job> &jobs, uint8_t *property) {
+    lzma_options_lzma largest = jobs.front().options;
+    for (const Job &job : jobs) {
+        largest.dict_size = std::max(largest.dict_size, job.options.dict_size);
+    }
+    const lzma_filter filter = {LZMA_FILTER_LZMA2, &largest};
+    return lzma_properties_encode(&filter, property) == LZMA_OK;
 }
 
 }  // namespace
 
-bool EncodeLzma2Section(const ByteSpan *pieces, size_t count, WriteStream *out,
-                        Lzma2Search search) {
-    const std::vector<ByteSpan> all(pieces, pieces + count);
-    const size_t total = TotalSize(all);
-    lzma_options_lzma options;
-    if (lzma_lzma_preset(&options, 9) != 0) {
+bool EncodeLzma2Parts(const Lzma2Part *parts, size_t count, WriteStream *out) {
+    std::deque<Job> jobs;
+    uint64_t total = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (!AddJobs(parts[i], &jobs)) {
+            return Fail("Error Lzma2Enc_SetProps");
+        }
+    }
+    if (jobs.empty() && !AddJobs(Lzma2Part{nullptr, 0, Lzma2Search::kThorough}, &jobs)) {
         return Fail("Error Lzma2Enc_SetProps");
     }
-    options.dict_size =
-        std::max(FittingDictionarySize(total, options.dict_size), kLzma2MinDictionary);
-    if (search == Lzma2Search::kShallow) {
-        options.depth = kShallowDepth;
+    for (const Job &job : jobs) {
+        total += TotalSize(job.pieces);
     }
-    const lzma_filter filter = {LZMA_FILTER_LZMA2, &options};
     uint8_t property = 0;
-    if (lzma_properties_encode(&filter, &property) != LZMA_OK) {
+    if (!SectionProperty(jobs, &property)) {
         return Fail("Error Lzma2Enc_SetProps");
     }
-    WriteStream parts[2];
-    const PartResult result = EncodeParts(all, options, parts);
+    RunJobs(&jobs);
+    const PartResult result = FirstFailure(jobs);
     const bool encHandle = result != PartResult::kNoEncoder;
     if (!encHandle) {
         difflog::assertionFailed("encHandle", VXDELTA_SOURCE_PATH("lzmaioout.cpp"), __LINE__);
@@ -176,10 +249,16 @@ bool EncodeLzma2Section(const ByteSpan *pieces, size_t count, WriteStream *out,
     if (result != PartResult::kOk) {
         return Fail("Error Lzma2Enc_Encode");
     }
-    // The first part's end marker goes when a second part follows it.
-    const size_t firstLength = parts[0].length() - (parts[1].length() != 0 ? 1 : 0);
-    return out->writeByte(property) && out->writeSizeVarint(total) &&
-           out->write(parts[0].data(), firstLength) && out->append(&parts[1]);
+    if (!out->writeByte(property) || !out->writeSizeVarint(total)) {
+        return false;
+    }
+    // Every stream but the last loses its end marker.
+    for (size_t i = 0; i + 1 < jobs.size(); ++i) {
+        if (!out->write(jobs[i].out.data(), jobs[i].out.length() - 1)) {
+            return false;
+        }
+    }
+    return out->append(&jobs.back().out);
 }
 
 }  // namespace vxdelta
