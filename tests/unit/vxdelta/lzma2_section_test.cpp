@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
+#include "lzma2_chunks.h"
 #include "test_support.h"
 
 namespace {
@@ -259,6 +262,84 @@ TEST(Lzma2Section, EncodesPiecesAsOneConcatenation) {
     ASSERT_TRUE(vxdelta::DecodeLzma2Section(&in, &out));
     EXPECT_EQ(Contents(out), Concat({a, b}));
 }
+
+// Zeros with a changed byte every 16 bytes or so, like the byte diff's
+// correction stream.
+Bytes Sparse(size_t size, uint32_t seed) {
+    const Bytes noise = vxdelta_test::RandomBytes(size, seed);
+    Bytes data(size, 0);
+    for (size_t i = 0; i < size; ++i) {
+        data[i] = noise[i] % 16 == 0 ? noise[i / 2] : 0;
+    }
+    return data;
+}
+
+struct PartsCase {
+    const char *name;
+    std::vector<std::pair<Bytes, vxdelta::Lzma2Search>> parts;
+};
+
+class EncodedPartsTest : public ::testing::TestWithParam<PartsCase> {};
+
+// Each part, given as two pieces, is its own dictionary-reset segment
+// (possibly split further), so it decodes without the parts before it.
+TEST_P(EncodedPartsTest, DecodeToTheConcatenationWithEachPartStartingASegment) {
+    std::vector<std::vector<vxdelta::ByteSpan>> pieces;
+    std::vector<vxdelta::Lzma2Part> parts;
+    std::vector<uint64_t> starts;
+    Bytes expected;
+    for (const auto &part : GetParam().parts) {
+        const size_t third = part.first.size() / 3;
+        pieces.push_back(
+            {{part.first.data(), third}, {part.first.data() + third, part.first.size() - third}});
+        if (!part.first.empty()) {
+            starts.push_back(expected.size());
+        }
+        expected = Concat({expected, part.first});
+    }
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        parts.push_back({pieces[i].data(), pieces[i].size(), GetParam().parts[i].second});
+    }
+    vxdelta::WriteStream encoded;
+    ASSERT_TRUE(vxdelta::EncodeLzma2Parts(parts.data(), parts.size(), &encoded));
+    vxdelta::ReadStream in = encoded.reader();
+    vxdelta::WriteStream out;
+    ASSERT_TRUE(vxdelta::DecodeLzma2Section(&in, &out));
+    EXPECT_EQ(Contents(out), expected);
+    EXPECT_TRUE(in.empty());
+
+    const SectionParts section = Split(Contents(encoded));
+    vxdelta::Lzma2SegmentWalk walk(section.raw.data(), section.raw.size());
+    vxdelta::Lzma2Segment segment;
+    std::vector<uint64_t> segmentStarts;
+    while (walk.next(&segment)) {
+        segmentStarts.push_back(segment.outOffset);
+    }
+    EXPECT_FALSE(walk.malformed());
+    for (const uint64_t start : starts) {
+        EXPECT_NE(std::find(segmentStarts.begin(), segmentStarts.end(), start), segmentStarts.end())
+            << "no segment starts at " << start;
+    }
+}
+
+using Search = vxdelta::Lzma2Search;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EncodedPartsTest,
+    ::testing::Values(PartsCase{"eachSearch",
+                                {{Payload(5000, 21, false), Search::kThorough},
+                                 {Sparse(70000, 22), Search::kSparse},
+                                 {Payload(3000, 23, true), Search::kShallow}}},
+                      PartsCase{"emptyPartsAround",
+                                {{{}, Search::kShallow},
+                                 {Sparse(4096, 24), Search::kSparse},
+                                 {{}, Search::kShallow}}},
+                      PartsCase{"largeSparsePartAmongSmallOnes",
+                                {{vxdelta_test::ToBytes("lengths"), Search::kShallow},
+                                 {Sparse(3 * kMiB + 5, 25), Search::kSparse},
+                                 {Payload(100, 26, true), Search::kShallow}}},
+                      PartsCase{"onlyEmpty", {{{}, Search::kSparse}, {{}, Search::kThorough}}}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 struct SegmentCase {
     const char *name;
