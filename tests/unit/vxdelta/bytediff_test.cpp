@@ -268,6 +268,14 @@ TEST_P(RoundTripTest, GeneratedDiffRebuildsNewData) {
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.output == pair.nw);
     EXPECT_TRUE(r.messages.empty());
+
+    // Into an output that already holds bytes, the new data is appended
+    // (an empty output may instead take over the decoded body's buffer).
+    vxdelta::ReadStream patch = View(bytes);
+    vxdelta::WriteStream out;
+    ASSERT_TRUE(out.write("xy", 2));
+    ASSERT_TRUE(vxdelta::ApplyByteDiff(View(pair.old), &patch, &out, header));
+    EXPECT_TRUE(Contents(out) == Concat({ToBytes("xy"), pair.nw}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, RoundTripTest,

@@ -15,7 +15,8 @@ namespace {
 // that this object owns for the duration of one apply.
 // dst[i] = a[i] + b[i] modulo 256, eight bytes per step: the low seven bits
 // of every byte are added with their carries kept inside the byte, and the
-// top bits by exclusive or. The buffers must not overlap.
+// top bits by exclusive or. dst may lie on or before a within the same
+// buffer (each word is read before the word at dst is written), never after.
 void AddBytes(uint8_t *dst, const uint8_t *a, const uint8_t *b, size_t n) {
     constexpr uint64_t kTopBits = 0x8080808080808080u;
     size_t i = 0;
@@ -86,13 +87,18 @@ bool ReadHeader(ReadStream *patch, uint32_t *checksum) {
     return true;
 }
 
-// The control loop. Every count is checked against what its stream holds
-// before a byte is touched; old ranges are checked in 64 bits, which rejects
-// exactly what the 32-bit sum would make negative or too large.
-bool RunControl(const uint8_t *old, size_t oldSize, DiffBody *body, WriteStream *out, size_t start,
-                uint32_t newSize) {
+// The control loop, writing the new data from dst on: room for newSize
+// bytes, or for all the diff and extra bytes if they are fewer, since every
+// new byte takes one of them. Every count is checked against what its
+// stream holds before a byte is touched; old ranges are checked in 64 bits,
+// which rejects exactly what the 32-bit sum would make negative or too
+// large. Sets *produced to the bytes written, also on failure.
+bool RunControl(const uint8_t *old, size_t oldSize, DiffBody *body, uint8_t *dst, uint32_t newSize,
+                size_t *produced) {
     int32_t oldPos = 0;
-    while (out->length() - start < newSize) {
+    size_t &length = *produced;
+    length = 0;
+    while (length < newSize) {
         int32_t x = 0;
         int32_t y = 0;
         int32_t z = 0;
@@ -103,28 +109,91 @@ bool RunControl(const uint8_t *old, size_t oldSize, DiffBody *body, WriteStream 
         if (x < 0 || static_cast<size_t>(x) > body->diff.remaining()) {
             return false;
         }
-        const uint8_t *diff = body->diff.position();
         if (oldPos < 0 || static_cast<int64_t>(oldPos) + x > static_cast<int64_t>(oldSize)) {
             return false;
         }
-        uint8_t *dst = out->extend(static_cast<size_t>(x));
-        if (dst == nullptr) {
-            return false;
-        }
-        body->diff.skip(static_cast<size_t>(x));
-        AddBytes(dst, diff, old + oldPos, static_cast<size_t>(x));
-        if (static_cast<int64_t>(out->length() - start) + y > static_cast<int64_t>(newSize)) {
+        if (static_cast<size_t>(x) > newSize - length) {
             return Fail("Corrupt patch");
         }
-        if (y < 0 || static_cast<size_t>(y) > body->extra.remaining() ||
-            !out->write(body->extra.position(), static_cast<size_t>(y))) {
+        AddBytes(dst + length, body->diff.position(), old + oldPos, static_cast<size_t>(x));
+        body->diff.skip(static_cast<size_t>(x));
+        length += static_cast<size_t>(x);
+        if (static_cast<int64_t>(length) + y > static_cast<int64_t>(newSize)) {
+            return Fail("Corrupt patch");
+        }
+        if (y < 0 || static_cast<size_t>(y) > body->extra.remaining()) {
             return false;
         }
+        // The in-place build below writes just behind the extra bytes it reads.
+        std::memmove(dst + length, body->extra.position(), static_cast<size_t>(y));
         body->extra.skip(static_cast<size_t>(y));
+        length += static_cast<size_t>(y);
         oldPos = static_cast<int32_t>(static_cast<uint32_t>(oldPos) + static_cast<uint32_t>(x) +
                                       static_cast<uint32_t>(z));
     }
     return true;
+}
+
+// Builds the new data inside the decoded body of a single-section diff,
+// which then becomes the output: no second buffer of the new data's size.
+// The body holds the lengths, control, diff and extra bytes in this order
+// and every new byte takes one diff or one extra byte. Written from
+// `extra length` bytes before the diff bytes on, the new data never
+// overtakes what is still to be read: after p new bytes, e of them extra
+// bytes, the next write is at diffStart - E + p, the next diff read at
+// diffStart + p - e (not before it, as e <= E) and the next extra read at
+// diffStart + D + e (after it, as p - e <= D). The control bytes, which the
+// new data may cover, are read from a copy. The body is first moved up if
+// it lacks that much room before the diff bytes.
+bool BuildInPlace(const ReadStream &old, DiffBody *body, uint32_t newSize, WriteStream *out) {
+    WriteStream &buffer = body->buffers[0];
+    const size_t controlLength = body->control.remaining();
+    const size_t diffLength = body->diff.remaining();
+    const size_t extraLength = body->extra.remaining();
+    size_t diffStart = static_cast<size_t>(body->diff.position() - buffer.data());
+    if (!body->buffers[1].write(body->control.position(), controlLength)) {
+        return false;
+    }
+    body->control = body->buffers[1].reader();
+    if (extraLength > diffStart) {
+        const size_t shift = extraLength - diffStart;
+        const size_t length = buffer.length();
+        if (buffer.extend(shift) == nullptr) {
+            return false;
+        }
+        std::memmove(buffer.data() + shift, buffer.data(), length);
+        diffStart += shift;
+    }
+    body->diff = ReadStream(buffer.data() + diffStart, diffLength);
+    body->extra = ReadStream(buffer.data() + diffStart + diffLength, extraLength);
+    uint8_t *dst = buffer.data() + diffStart - extraLength;
+    size_t produced = 0;
+    if (!RunControl(old.position(), old.remaining(), body, dst, newSize, &produced)) {
+        return false;
+    }
+    std::memmove(buffer.data(), dst, produced);
+    buffer.truncate(produced);
+    *out = std::move(buffer);
+    return true;
+}
+
+// Builds the new data at the end of out.
+bool BuildAppended(const ReadStream &old, DiffBody *body, uint32_t newSize, WriteStream *out) {
+    // Every new byte comes from the diff or the extra stream, so a larger
+    // stated size can never be reached: reserving it would only let a corrupt
+    // diff claim memory it cannot use.
+    const uint64_t reachable =
+        static_cast<uint64_t>(body->diff.remaining()) + body->extra.remaining();
+    const size_t start = out->length();
+    const auto room = static_cast<size_t>(reachable < newSize ? reachable : newSize);
+    if (!out->reserve(start + room)) {
+        return false;
+    }
+    size_t produced = 0;
+    const bool ok =
+        RunControl(old.position(), old.remaining(), body, out->data() + start, newSize, &produced);
+    out->extend(produced);
+    return ok;
 }
 
 }  // namespace
@@ -149,17 +218,10 @@ bool ApplyByteDiff(ReadStream old, ReadStream *patch, WriteStream *out, bool che
     if (!ReadBody(method, patch, &body)) {
         return false;
     }
-    // Every new byte comes from the diff or the extra stream, so a larger
-    // stated size can never be reached: reserving it would only let a corrupt
-    // diff claim memory it cannot use.
-    const uint64_t reachable =
-        static_cast<uint64_t>(body.diff.remaining()) + body.extra.remaining();
     const size_t start = out->length();
-    const auto room = static_cast<size_t>(reachable < newSize ? reachable : newSize);
-    if (!out->reserve(start + room)) {
-        return false;
-    }
-    if (!RunControl(old.position(), old.remaining(), &body, out, start, newSize)) {
+    const bool inPlace = method == kByteDiffSingleSection && start == 0 && !out->failed();
+    if (!(inPlace ? BuildInPlace(old, &body, newSize, out)
+                  : BuildAppended(old, &body, newSize, out))) {
         return false;
     }
     if (checkHeader && FileChecksum(out->data() + start, newSize) != checksum) {

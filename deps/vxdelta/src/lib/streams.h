@@ -66,6 +66,8 @@ public:
     // the length, or nullptr on failure; commit the bytes actually written
     // with extend.
     uint8_t *tailRoom(size_t n);
+    // Shortens the length to n if it is longer; the capacity stays.
+    void truncate(size_t n) { m_Length = n < m_Length ? n : m_Length; }
     // Frees the buffer; the stream becomes empty and usable again.
     void release();
 
