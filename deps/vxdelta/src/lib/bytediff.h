@@ -7,6 +7,7 @@
 // and method 2 one LZMA2 section holding the method 0 body.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "streams.h"
@@ -31,5 +32,12 @@ bool ApplyByteDiff(ReadStream old, ReadStream *patch, WriteStream *out, bool che
 // inputs of 2^31 bytes or more, or when out fails.
 bool GenerateByteDiff(ReadStream old, ReadStream newData, WriteStream *out, bool writeHeader,
                       ByteDiffMethod method);
+
+// Appends to out an uncompressed diff without header (method 0, as
+// GenerateByteDiff writes it with writeHeader false) that rebuilds length
+// bytes as a copy of old bytes [offset, offset + length): for new data known
+// to lie verbatim in the old data, found without a search. Fails when offset
+// or length is 2^31 or more, or when out fails.
+bool WriteCopyByteDiff(size_t offset, size_t length, WriteStream *out);
 
 }  // namespace vxdelta

@@ -138,6 +138,20 @@ bool BuildFinalInput(const ReadStream &old, const PairList &pairs, const WriteSt
     return true;
 }
 
+// The final correction, from finalInput (old, then the reassembled new
+// elements) to newData. When the reassembled elements are the new file
+// itself (a file that is one executable image, the common case) it is a copy
+// of them, written without searching the old file and the elements.
+bool WriteFinalCorrection(const ReadStream &old, const WriteStream &finalInput,
+                          const ReadStream &newData, WriteStream *out) {
+    const size_t assembled = finalInput.length() - old.remaining();
+    if (assembled != 0 && assembled == newData.remaining() &&
+        std::memcmp(finalInput.data() + old.remaining(), newData.position(), assembled) == 0) {
+        return WriteCopyByteDiff(old.remaining(), assembled, out);
+    }
+    return GenerateByteDiff(finalInput.reader(), newData, out, false, kByteDiffUncompressed);
+}
+
 // Consumes the pairs' encoded elements: each is released once it is copied
 // into the nested sets, so that no encoding is held twice for long.
 bool WriteElementAndFinalCorrections(const ReadStream &old, const ReadStream &newData,
@@ -169,8 +183,7 @@ bool WriteElementAndFinalCorrections(const ReadStream &old, const ReadStream &ne
     }
     *finalInputSize = static_cast<uint32_t>(finalInput.length());
     return finalInput.length() == *finalInputSize &&
-           GenerateByteDiff(finalInput.reader(), newData, &body->stream(kBodyFinalCorrection),
-                            false, kByteDiffUncompressed);
+           WriteFinalCorrection(old, finalInput, newData, &body->stream(kBodyFinalCorrection));
 }
 
 // The body is compressed from its streams in place (a serialised copy of it
