@@ -19,8 +19,12 @@ void ComposedTaskSpecification::connectSubtask(TaskSpecification *child) {
     connect(child, &TaskSpecification::canceled, this,
             &ComposedTaskSpecification::onSubTaskCanceled);
     connect(child, &TaskSpecification::error, this, &TaskSpecification::error);
+    // The child's place among the subtasks (they are only ever appended,
+    // and cleared all at once), so that a report costs O(1) whatever the
+    // number of subtasks: a download list hears one per batch of every file.
+    const int index = m_Subtasks.lastIndexOf(child);
     connect(child, &TaskSpecification::updateProgress, this,
-            &ComposedTaskSpecification::onUpdateProgress);
+            [this, index] { onSubtaskProgress(index); });
     connect(child, &TaskSpecification::message, this, &TaskSpecification::message);
     connect(this, &TaskSpecification::otherTaskCancelled, child,
             &ComposedTaskSpecification::onOtherTaskCancelled);
@@ -29,8 +33,9 @@ void ComposedTaskSpecification::connectSubtask(TaskSpecification *child) {
 void ComposedTaskSpecification::addSubtask(TaskSpecification *child) {
     m_Subtasks.append(child);
     m_Pending.append(child);
+    m_ReportedFrac.append(0.0);
     connectSubtask(child);
-    onUpdateProgress(0.0);
+    onSubtaskProgress(m_Subtasks.size() - 1);
 }
 
 void ComposedTaskSpecification::startSubtasks() {
@@ -57,12 +62,14 @@ void ComposedTaskSpecification::onStartNextTask() {
     next->execute();
 }
 
-void ComposedTaskSpecification::onUpdateProgress(double /*doneFrac*/) {
-    double sum = 0.0;
-    for (const TaskSpecification *task : qAsConst(m_Subtasks)) {
-        sum += task->doneFrac();
+void ComposedTaskSpecification::onSubtaskProgress(int index) {
+    if (index < 0 || index >= m_ReportedFrac.size()) {
+        return;
     }
-    setProgress(sum);
+    const double now = m_Subtasks.at(index)->doneFrac();
+    m_ProgressSum += now - m_ReportedFrac.at(index);
+    m_ReportedFrac[index] = now;
+    setProgress(m_ProgressSum);
 }
 
 void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification *child) {
@@ -194,6 +201,8 @@ void ComposedTaskSpecification::clearSubtasks() {
         task->deleteLater();
     }
     m_Subtasks.clear();
+    m_ReportedFrac.clear();
+    m_ProgressSum = 0.0;
     m_Pending.clear();
     m_Running.clear();
     m_Done.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QVector>
 
 #include "taskspecification.h"
 
@@ -72,7 +73,8 @@ protected:
 
 private slots:
     void onStartNextTask();
-    void onUpdateProgress(double doneFrac);
+    /// Brings the progress sum up to date with subtask `index`'s doneFrac.
+    void onSubtaskProgress(int index);
     void onSubTaskFinished(TaskSpecification *child);
     void onSubTaskCanceled(TaskSpecification *child);
 
@@ -84,6 +86,11 @@ private:
     QList<TaskSpecification *> m_Pending;
     QList<TaskSpecification *> m_Running;
     QList<TaskSpecification *> m_Done;
+    /// Each subtask's doneFrac as last added into m_ProgressSum, in the
+    /// order of m_Subtasks.
+    QVector<double> m_ReportedFrac;
+    /// Sum of m_ReportedFrac, kept up to date report by report.
+    double m_ProgressSum = 0.0;
     int m_MaxParallel;
     bool m_SubtaskCanceled = false;
     bool m_DoneReported = false;

@@ -21,20 +21,6 @@ constexpr double kCheckWeight = 0.2;
 /// one buffer of that size (one buffer per transfer in flight).
 constexpr qint64 kWholeBodyBufferLimit = qint64(32) * 1024 * 1024;
 
-/// Compares a digest computed elsewhere with the expected hash, with the
-/// log line and result of a file check.
-class DigestCompareFunc : public ASyncFunc {
-public:
-    DigestCompareFunc(const QString &expectedHash, const QString &digest)
-        : m_ExpectedHash(expectedHash), m_Digest(digest) {}
-
-    bool run() override { return CheckSigFunc::digestMatches(m_ExpectedHash, m_Digest); }
-
-private:
-    const QString m_ExpectedHash;
-    const QString m_Digest;
-};
-
 /// The hash check of a received file. It compares the digest that the
 /// transfer took of the body while writing it; where there is none (no hash
 /// listed, so the file's signature is checked, or the transfer did not
@@ -47,13 +33,17 @@ public:
                                           weight),
           m_Transfer(transfer) {}
 
-protected:
-    ASyncFunc *createFunc() override {
+    void execute() override {
         const QString &digest = m_Transfer->bodySha512Hex();
         if (expectedHash().isEmpty() || digest.isEmpty()) {
-            return CheckSignatureTaskSpecification::createFunc();
+            CheckSignatureTaskSpecification::execute();
+            return;
         }
-        return new DigestCompareFunc(expectedHash(), digest);
+        // Comparing two short texts blocks nothing, so it needs no pool
+        // thread; done here it saves every file a round trip through the
+        // pool before its download slot is free again.
+        m_State = Running;
+        runDone(CheckSigFunc::digestMatches(expectedHash(), digest));
     }
 
 private:
@@ -93,7 +83,9 @@ void DownloadTaskSpecification::execute() {
 }
 
 void DownloadTaskSpecification::startDownload() {
-    if (!m_File.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: the body is written in batches already, a file buffer
+    // would only copy every byte once more.
+    if (!m_File.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         emit error(QStringLiteral("Unable to create file %1 for saving").arg(m_File.fileName()));
         taskFailed();
         return;
@@ -179,14 +171,9 @@ qint64 DownloadTaskSpecification::bodyLimit() const {
 }
 
 bool DownloadTaskSpecification::readAvailable() {
-    char buffer[kReadChunkBytes];
     while (m_Reply != nullptr) {
         m_StallTicks = 0;
-        const qint64 available = m_Reply->bytesAvailable();
-        if (available <= 0) {
-            return true;
-        }
-        const qint64 got = m_Reply->read(buffer, qMin(available, kReadChunkBytes));
+        const qint64 got = readBatch();
         if (got == 0) {
             return true;
         }
@@ -201,26 +188,60 @@ bool DownloadTaskSpecification::readAvailable() {
                 QStringLiteral("%1 sent more than %2 bytes").arg(m_ServerName).arg(bodyLimit()));
             return false;
         }
-        const qint64 written = m_File.write(buffer, got);
-        if (written < 0) {
-            retryOrFail(m_File.errorString());
-            return false;
-        }
-        if (written != got) {
-            retryOrFail(
-                QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
-                    .arg(m_File.fileName())
-                    .arg(got)
-                    .arg(written));
+        if (!writeBatch(got)) {
             return false;
         }
         if (m_DigestBody) {
-            m_BodyDigest.add(buffer, got);
+            m_Batch.truncate(int(got));
+            m_BodyDigest.add(m_Batch);
         }
         m_ReceivedBytes += got;
         if (m_ExpectedBytes > 0) {
             setProgress(qMin(1.0, double(m_ReceivedBytes) / double(m_ExpectedBytes)));
         }
+    }
+    return true;
+}
+
+qint64 DownloadTaskSpecification::readBatch() {
+    // Writing into a batch the digest still holds would copy it first;
+    // a fresh one is cheaper. Otherwise the old allocation is reused.
+    if (!m_Batch.isDetached()) {
+        m_Batch = QByteArray();
+    }
+    m_Batch.resize(int(kBatchBytes));
+    char *const batch = m_Batch.data();
+    qint64 filled = 0;
+    while (kBatchBytes - filled >= kReadChunkBytes) {
+        const qint64 available = m_Reply->bytesAvailable();
+        if (available <= 0) {
+            break;
+        }
+        const qint64 got = m_Reply->read(batch + filled, qMin(available, kReadChunkBytes));
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += got;
+    }
+    return filled;
+}
+
+bool DownloadTaskSpecification::writeBatch(qint64 size) {
+    const qint64 written = m_File.write(m_Batch.constData(), size);
+    if (written < 0) {
+        retryOrFail(m_File.errorString());
+        return false;
+    }
+    if (written != size) {
+        retryOrFail(
+            QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
+                .arg(m_File.fileName())
+                .arg(size)
+                .arg(written));
+        return false;
     }
     return true;
 }
@@ -257,9 +278,20 @@ void DownloadTaskSpecification::onDownloadFinished() {
         retryOrFail(m_Reply->errorString());
         return;
     }
-    if (readAvailable()) {
-        completeAttempt();
+    if (!readAvailable()) {
+        return;
     }
+    if (!m_DigestBody) {
+        completeAttempt();
+        return;
+    }
+    // The reply stays set until the digest has caught up with the writes, so
+    // that a cancel or a sibling's failure meanwhile ends the attempt as it
+    // would during the transfer. A restart drops the pending result.
+    m_BodyDigest.finishLater(this, [this](const QString &hexDigest) {
+        m_BodyDigestHex = hexDigest;
+        completeAttempt();
+    });
 }
 
 void DownloadTaskSpecification::completeAttempt() {
@@ -273,9 +305,6 @@ void DownloadTaskSpecification::completeAttempt() {
         retryOrFail(QStringLiteral("File %1 vanished before the download completed")
                         .arg(m_File.fileName()));
         return;
-    }
-    if (m_DigestBody) {
-        m_BodyDigestHex = m_BodyDigest.finishHex();
     }
     m_Reply->close();
     releaseReply();

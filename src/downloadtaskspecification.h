@@ -6,7 +6,7 @@
 #include <QUrl>
 
 #include "composedtaskspecification.h"
-#include "sha512accumulator.h"
+#include "sha512pipeline.h"
 #include "updatefilelists.h"
 
 class Configuration;
@@ -30,6 +30,14 @@ class QNetworkReply;
 /// Stall detection is driven from outside: getDownloadProgress() is the
 /// poll (once a second in the product). Fifteen polls in a row without data
 /// are tolerated; the sixteenth restarts the transfer.
+///
+/// The body is taken from the reply in reads of at most kReadChunkBytes,
+/// gathered into batches of at most kBatchBytes: each batch is checked
+/// against the bound, written to the file in one piece and only then
+/// counted, so the byte count, the progress (one update per batch) and the
+/// body digest always describe exactly what the file holds. A batch ends
+/// when the reply has nothing more available, so no received byte waits for
+/// a later signal.
 class DownloadTaskSpecification : public TaskSpecification {
     Q_OBJECT
 
@@ -40,6 +48,8 @@ public:
     static constexpr int kStallLimit = 15;
     /// Largest single read from the reply.
     static constexpr qint64 kReadChunkBytes = 4096;
+    /// Largest batch of reads written to the file at once.
+    static constexpr qint64 kBatchBytes = 64 * kReadChunkBytes;
     /// Bound of a body whose size is not known in advance.
     static constexpr qint64 kUnknownSizeLimit = qint64(64) * 1024 * 1024;
 
@@ -58,8 +68,10 @@ public:
     int retries() const { return m_Retries; }
 
     /// Makes the transfer compute the SHA-512 of the body while writing it,
-    /// so that the received file need not be read back to be checked. Off
-    /// by default; set before execute().
+    /// so that the received file need not be read back to be checked. The
+    /// digest runs on a worker thread, behind the writes; the attempt
+    /// completes once it has caught up. Off by default; set before
+    /// execute().
     void enableBodyDigest() { m_DigestBody = true; }
     /// SHA-512 (lower-case hexadecimal) of exactly the bytes that the
     /// completed attempt wrote to the local file, which is the file's whole
@@ -99,13 +111,21 @@ private:
     /// Moves the reply's available bytes to the file. False when it has
     /// handed the transfer to retryOrFail().
     bool readAvailable();
+    /// Reads from the reply, kReadChunkBytes at most at a time, into
+    /// m_Batch until the batch is full or nothing more is available. The
+    /// number of bytes gathered (m_Batch's first bytes), -1 on a read error.
+    qint64 readBatch();
+    /// Writes the first `size` bytes of m_Batch to the file. False when it
+    /// has handed the transfer to retryOrFail().
+    bool writeBatch(qint64 size);
     /// Releases the reply, removes a partially written file and zeroes the
     /// attempt's counters and progress.
     void resetTransfer();
     void releaseReply();
     /// Largest body accepted in one attempt.
     qint64 bodyLimit() const;
-    /// Completes an attempt whose body has been read entirely.
+    /// Completes an attempt whose body has been read entirely (and, with
+    /// the body digest, digested).
     void completeAttempt();
 
     QNetworkAccessManager *m_NetworkManager;
@@ -121,7 +141,10 @@ private:
     qint64 m_ReceivedBytes = 0;
     bool m_DigestBody = false;
     /// Digest of the bytes written in the current attempt.
-    Sha512Accumulator m_BodyDigest;
+    Sha512Pipeline m_BodyDigest;
+    /// The reads being gathered; handed to the digest once written, and
+    /// reallocated only while the digest still holds the previous batch.
+    QByteArray m_Batch;
     QString m_BodyDigestHex;
 };
 

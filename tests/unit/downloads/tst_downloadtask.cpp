@@ -301,28 +301,55 @@ void DownloadTaskTest::unknownSizeFollowsAnnouncedLength() {
 
 void DownloadTaskTest::interruptedTransferRemovesPartialFile_data() {
     QTest::addColumn<bool>("bySibling");
+    QTest::addColumn<bool>("afterLastByte");
     QTest::addColumn<int>("outcome");
     QTest::addColumn<QString>("lastMessage");
-    QTest::newRow("cancel") << false << int(Canceled) << "Downloading " + kName;
-    QTest::newRow("sibling failed") << true << int(Failed) << "Abort downloading " + kName;
+    QTest::newRow("cancel") << false << false << int(Canceled) << "Downloading " + kName;
+    QTest::newRow("sibling failed") << true << false << int(Failed) << "Abort downloading " + kName;
+    // Once the whole body is written, the attempt may still wait for its
+    // digest; it is interrupted all the same and never finishes later.
+    QTest::newRow("cancel after the last byte")
+        << false << true << int(Canceled) << "Downloading " + kName;
+    QTest::newRow("sibling failed after the last byte")
+        << true << true << int(Failed) << "Abort downloading " + kName;
 }
 
 void DownloadTaskTest::interruptedTransferRemovesPartialFile() {
     QFETCH(bool, bySibling);
+    QFETCH(bool, afterLastByte);
     QFETCH(int, outcome);
     QFETCH(QString, lastMessage);
-    m_Env->serve(kName, HttpReply::trickle(DownloadTestEnv::pattern(5000), 100, 50));
-    DownloadTaskSpecification *task = makeTask(5000);
+    const QByteArray body = DownloadTestEnv::pattern(afterLastByte ? 300000 : 5000);
+    m_Env->serve(kName, afterLastByte ? HttpReply::ok(body) : HttpReply::trickle(body, 100, 50));
+    DownloadTaskSpecification *task = makeTask(body.size());
+    task->enableBodyDigest();
     TaskProbe probe(task);
-    task->execute();
-    QTRY_VERIFY(task->doneFrac() > 0);
-    QVERIFY(QFile::exists(task->localPath()));
     DownloadTaskSpecification sibling(&m_Env->m_Manager, QStringLiteral("other"), 1,
                                       m_Env->localPath("other"), -1, nullptr, 0.1);
-    if (bySibling) {
-        task->handleOtherTaskCancelled(&sibling);
+    bool interrupted = false;
+    const auto interrupt = [&] {
+        interrupted = true;
+        if (bySibling) {
+            task->handleOtherTaskCancelled(&sibling);
+        } else {
+            task->cancel();
+        }
+    };
+    // The manager hears of the reply's end just before the task does; the
+    // queued interruption then comes after the task has handled it, before
+    // the digest's result arrives.
+    connect(&m_Env->m_Manager, &QNetworkAccessManager::finished, this, [&] {
+        if (afterLastByte && !interrupted) {
+            QMetaObject::invokeMethod(this, interrupt, Qt::QueuedConnection);
+        }
+    });
+    task->execute();
+    if (afterLastByte) {
+        QTRY_VERIFY(interrupted);
     } else {
-        task->cancel();
+        QTRY_VERIFY(task->doneFrac() > 0);
+        QVERIFY(QFile::exists(task->localPath()));
+        interrupt();
     }
     QCOMPARE(task->state(), outcome);
     QCOMPARE(probe.ends(), 1);
