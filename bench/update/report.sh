@@ -147,7 +147,7 @@ report_all() {
   printf '%-34s %14s %14s %7s\n' "list step s / sha512sum of all" "$list_s" "$sha_s" "$(ratio "$list_s" "$sha_s")"
   printf '%-34s %14s %14s %7s\n' "bytes downloaded" "$((B1 + B2))" "$FLOOR_BYTES" "$(ratio $((B1 + B2)) "$FLOOR_BYTES")"
   printf '%-34s %14s\n' "peak RSS KiB (pass 1 / pass 2)" "$P1_RSS / $P2_RSS"
-  printf '\nfloor parts (wall user sys maxrss_kib): curl %s; sha512sum %s; vxdelta %s\n' \
+  printf '\nfloor parts, fastest of FLOOR_RUNS (wall user sys maxrss_kib): curl %s; sha512sum %s; vxdelta %s\n' \
     "$(cat "$FLOOR/curl.time")" "$(cat "$FLOOR/sha512sum.time")" "$(cat "$FLOOR/engine.time")"
   printf 'CPU per pass (user sys): pass 1 %s %s, pass 2 %s %s\n' "$P1_USER" "$P1_SYS" "$P2_USER" "$P2_SYS"
 
