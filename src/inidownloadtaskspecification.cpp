@@ -1,7 +1,7 @@
 #include "inidownloadtaskspecification.h"
 
 #include <QDebug>
-#include <QFile>
+#include <QFileInfo>
 
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
@@ -53,6 +53,18 @@ void IniDownloadTaskSpecification::addDownload(const QString &name, double weigh
                                              tempPath(name), kUnknownSize, this, weight));
 }
 
+namespace {
+
+// A file counts as present when it holds bytes. A download or unpack creates
+// its target before the first byte arrives, so a run killed at that moment
+// leaves an empty file behind; taken as present it would fail the signature
+// check in this session's every later run.
+bool present(const QString &path) {
+    return QFileInfo(path).size() > 0;
+}
+
+}  // namespace
+
 void IniDownloadTaskSpecification::makeSubtasksAndStart() {
     const int pass = m_Configuration->m_IsClientUpdate;
     const QString ini = iniName(pass);
@@ -60,13 +72,13 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart() {
     const QString signature = signatureName(pass);
     qDebug() << "makeSubtasksAndStart" << ini << compressed;
     double checkWeight = 1.0;
-    if (!QFile::exists(tempPath(ini))) {
+    if (!present(tempPath(ini))) {
         addDownload(compressed, kDownloadWeight);
         addSubtask(new FileUnpackTaskSpecification_lzma2(nullptr, tempPath(compressed),
                                                          tempPath(ini), this, kUnpackWeight));
         checkWeight = 0.6667;
     }
-    if (!QFile::exists(tempPath(signature))) {
+    if (!present(tempPath(signature))) {
         addDownload(signature, kDownloadWeight);
         checkWeight -= kDownloadWeight;
     }
