@@ -98,8 +98,11 @@ KILL_POINTS = [
     ("p2-downloads-done", Kill(2, r"^Download finished:", 3), False),
     ("p2-first-replace", Kill(2, r"^FileReplaceTaskSpecification: spec:"), False),
     ("p2-kept-aside", Kill(2, r"^Kept replaced file", 2), True),
-    ("p2-unpack", Kill(2, r"^unpackFile", 2), False),
-    ("p2-client-written", Kill(2, r"^unpackFile .*MacOS/vxmclient_mac\""), False),
+    # Every changed client file of the release is patched or copied whole;
+    # the containers of the second pass are its product ini alone.
+    ("p2-patching", Kill(2, r"^Details: \"Patching", 2), False),
+    ("p2-client-patched", Kill(2, r"^FileTaskSpecification_patch srcFile: .*MacOS/vxmclient_mac_old"),
+     False),
     ("p2-updater-moved-aside", Kill(2, r"^Kept replaced file .*/MacOS/update\" as"), False),
     ("p2-executable", Kill(2, r"^Set executable flag on"), False),
     ("p2-replace-late", Kill(2, r"^FileReplaceTaskSpecification: spec:", 6), False),
