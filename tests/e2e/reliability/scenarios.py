@@ -57,8 +57,8 @@ class Context:
         needed or None, the last run)."""
         last = None
         for n in range(1, attempts + 1):
-            if not os.path.exists(sandbox.updater):
-                break  # nothing the user could start
+            if not os.access(sandbox.updater, os.X_OK):
+                break  # nothing the user could start: gone, or not executable
             last = self.run(sandbox)
             if last.client_started and sandbox.check_installed(self.v2) is None:
                 return n, last
@@ -67,7 +67,7 @@ class Context:
 
 def why(run):
     if run is None:
-        return "the installed updater is gone"
+        return "the installed updater is gone or not executable"
     shown = [b for _, b in run.boxes] + run.details[-4:]
     return "%s; shown: %s" % (run.summary(), " | ".join(shown[-6:]))
 
@@ -131,13 +131,14 @@ def interrupt(ctx):
         if not first.killed:
             ctx.report.add(name, False, "kill point not reached: " + why(first))
             continue
-        if not os.path.exists(sandbox.updater):
+        if not os.access(sandbox.updater, os.X_OK):
             # The second pass replaces the installed updater in place: killed
-            # between moving it aside and writing the new one, it leaves no
-            # updater that the user could start again. The new updater
+            # between moving it aside and writing the new one, or before the
+            # new one gets its executable flag, it leaves no updater that the
+            # user could start again. The new updater
             # still sits in the temporary directory, and the argument file
             # names its session, but nothing starts it.
-            ctx.report.add(name, name in STUCK_BY_DESIGN, "does not converge: the installed updater is gone")
+            ctx.report.add(name, name in STUCK_BY_DESIGN, "does not converge: the installed updater is gone or not executable")
             continue
         runs, last = ctx.converge(sandbox)
         if runs is None:
