@@ -19,21 +19,19 @@ namespace {
 // built without the thread sanitizer those locks are invisible to it, so
 // the hand-off is stated here: everything the main thread wrote before
 // start() is visible to the runnable, as the pool guarantees.
-void handOff(ASyncRun *run) {
 #ifdef VXM_THREAD_SANITIZER
+void handOff(ASyncRun *run) {
     __tsan_release(run);
-#else
-    Q_UNUSED(run);
-#endif
 }
 
 void takeOver(ASyncRun *run) {
-#ifdef VXM_THREAD_SANITIZER
     __tsan_acquire(run);
-#else
-    Q_UNUSED(run);
-#endif
 }
+#else
+void handOff(ASyncRun * /*run*/) {}
+
+void takeOver(ASyncRun * /*run*/) {}
+#endif
 
 }  // namespace
 

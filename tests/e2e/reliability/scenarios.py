@@ -114,11 +114,6 @@ KILL_POINTS = [
 ]
 
 
-# Kill points after which no rerun can converge, by the design of the
-# second pass (see interrupt()).
-STUCK_BY_DESIGN = ("p2-updater-moved-aside",)
-
-
 def killed_inside_updater_replacement(sandbox):
     """True when the logs show the installed updater moved aside but not yet
     given its executable flag: the window in which a kill leaves no updater
@@ -157,7 +152,7 @@ def interrupt(ctx):
             # user could start again. The new updater
             # still sits in the temporary directory, and the argument file
             # names its session, but nothing starts it.
-            by_design = name in STUCK_BY_DESIGN or killed_inside_updater_replacement(sandbox)
+            by_design = killed_inside_updater_replacement(sandbox)
             ctx.report.add(
                 name,
                 by_design,
