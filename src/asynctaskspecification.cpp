@@ -2,38 +2,7 @@
 
 #include <QThreadPool>
 
-#if defined(__SANITIZE_THREAD__)
-#define VXM_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define VXM_THREAD_SANITIZER 1
-#endif
-#endif
-#ifdef VXM_THREAD_SANITIZER
-#include <sanitizer/tsan_interface.h>
-#endif
-
-namespace {
-
-// The pool passes a runnable to its thread under Qt's own locks. In a Qt
-// built without the thread sanitizer those locks are invisible to it, so
-// the hand-off is stated here: everything the main thread wrote before
-// start() is visible to the runnable, as the pool guarantees.
-#ifdef VXM_THREAD_SANITIZER
-void handOff(ASyncRun *run) {
-    __tsan_release(run);
-}
-
-void takeOver(ASyncRun *run) {
-    __tsan_acquire(run);
-}
-#else
-void handOff(ASyncRun * /*run*/) {}
-
-void takeOver(ASyncRun * /*run*/) {}
-#endif
-
-}  // namespace
+#include "poolhandoff.h"
 
 ASyncFunc::ASyncFunc() : QObject(nullptr) {}
 
@@ -44,7 +13,7 @@ ASyncRun::~ASyncRun() {
 }
 
 void ASyncRun::run() {
-    takeOver(this);
+    poolTakeOver(this);
     if (m_Func == nullptr) {
         return;
     }
@@ -67,7 +36,7 @@ void ASyncTaskSpecification::execute() {
     }
     connectFunc(func);
     auto *run = new ASyncRun(func);
-    handOff(run);
+    poolHandOff(run);
     QThreadPool::globalInstance()->start(run, 0);
 }
 

@@ -5,8 +5,10 @@
 #include <QThreadPool>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 
+#include "poolhandoff.h"
 #include "sha512accumulator.h"
 
 namespace {
@@ -81,7 +83,14 @@ void Sha512Pipeline::enqueue(const std::shared_ptr<State> &state, Entry entry) {
     if (!state->draining) {
         state->draining = true;
         lock.unlock();
-        digestPool()->start([state] { drain(state); });
+        // The job is built before the hand-off so that the pool's thread,
+        // which reads it, is ordered after every write to it.
+        std::function<void()> job = [state] {
+            poolTakeOver(digestPool());
+            drain(state);
+        };
+        poolHandOff(digestPool());
+        digestPool()->start(std::move(job));
     }
 }
 
