@@ -74,8 +74,11 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart() {
     double checkWeight = 1.0;
     if (!present(tempPath(ini))) {
         addDownload(compressed, kDownloadWeight);
+        // Whole or absent: an ini cut short by an interrupted run would be
+        // reused, and fail its check, in every later run of the session.
         addSubtask(new FileUnpackTaskSpecification_lzma2(nullptr, tempPath(compressed),
-                                                         tempPath(ini), this, kUnpackWeight));
+                                                         tempPath(ini), this, kUnpackWeight,
+                                                         UnpackPublish::WhenComplete));
         checkWeight = 0.6667;
     }
     if (!present(tempPath(signature))) {

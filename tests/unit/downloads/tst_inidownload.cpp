@@ -2,8 +2,10 @@
 // the temporary directory, the real unpack of the container, and the real
 // RSA check with the demo key pair.
 
+#include <sys/resource.h>
 #include <QFile>
 #include <QtTest>
+#include <csignal>
 
 #include "checksignaturetaskspecification.h"
 #include "downloadtestenv.h"
@@ -55,6 +57,31 @@ bool sameWeights(const QList<double> &a, const QList<double> &b) {
     return true;
 }
 
+/// Caps the size of every file this process writes for its lifetime, the
+/// way a full disk or a kill in the middle of a write cuts a file short;
+/// writes past the cap fail instead of raising SIGXFSZ.
+class FileSizeCap {
+public:
+    explicit FileSizeCap(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_Saved);
+        rlimit cap = m_Saved;
+        cap.rlim_cur = bytes;
+        m_Active = setrlimit(RLIMIT_FSIZE, &cap) == 0;
+    }
+    ~FileSizeCap() {
+        setrlimit(RLIMIT_FSIZE, &m_Saved);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+    FileSizeCap(const FileSizeCap &) = delete;
+    FileSizeCap &operator=(const FileSizeCap &) = delete;
+    bool isActive() const { return m_Active; }
+
+private:
+    rlimit m_Saved{};
+    bool m_Active = false;
+};
+
 }  // namespace
 
 class IniDownloadTest : public QObject {
@@ -70,10 +97,12 @@ private slots:
     void fetchesOnlyWhatIsMissing();
     void badSignatureFailsWithBothMessages();
     void damagedContainerFailsBeforeTheCheck();
+    void unpackCutShortLeavesNoIni();
 
 private:
     /// The compressed ini and its signature, as the server holds them.
-    void prepareRelease(int pass);
+    void prepareRelease(int pass, const QByteArray &text = kIniText);
+    void deleteTask();
     /// Creates the task for `pass`, watched by m_Probe, and executes it.
     IniDownloadTaskSpecification *startTask(int pass);
 
@@ -94,20 +123,24 @@ void IniDownloadTest::init() {
 }
 
 void IniDownloadTest::cleanup() {
-    m_Probe.reset();
-    delete m_Task;
-    m_Task = nullptr;
+    deleteTask();
     delete m_Env;
     m_Env = nullptr;
 }
 
-void IniDownloadTest::prepareRelease(int pass) {
+void IniDownloadTest::deleteTask() {
+    m_Probe.reset();
+    delete m_Task;
+    m_Task = nullptr;
+}
+
+void IniDownloadTest::prepareRelease(int pass, const QByteArray &text) {
     const QString plain = m_Env->localPath("release.ini");
     const QString packed = plain + "._lzma2_";
-    QVERIFY(writeFile(plain, kIniText));
+    QVERIFY(writeFile(plain, text));
     QVERIFY(vxdelta::CompressFile(plain.toUtf8().constData(), packed.toUtf8().constData(), false));
     m_Compressed = readFile(packed);
-    m_Signature = signWithDemoKey(kIniText);
+    m_Signature = signWithDemoKey(text);
     QVERIFY(QFile::remove(plain) && QFile::remove(packed));
     m_Env->serve(IniDownloadTaskSpecification::compressedName(pass), HttpReply::ok(m_Compressed));
     m_Env->serve(IniDownloadTaskSpecification::signatureName(pass), HttpReply::ok(m_Signature));
@@ -218,6 +251,36 @@ void IniDownloadTest::damagedContainerFailsBeforeTheCheck() {
     QCOMPARE(m_Env->requestCount(IniDownloadTaskSpecification::signatureName(1)), 0);
     QVERIFY(!QFile::exists(m_Env->localPath("vxm_client_macosx.ini")));
     QVERIFY(m_Probe->messages().join('\n').contains("Could not unpack '"));
+}
+
+void IniDownloadTest::unpackCutShortLeavesNoIni() {
+    // An ini far larger than its container: a size cap between the two lets
+    // the download through and cuts the unpack's write short.
+    QByteArray text = kIniText;
+    for (int i = 0; text.size() < 256 * 1024; ++i) {
+        text += "res/file" + QByteArray::number(i) + ".png=h" + QByteArray::number(i) + "::1\n";
+    }
+    prepareRelease(1, text);
+    const rlim_t cap = 64 * 1024;
+    QVERIFY(rlim_t(m_Compressed.size()) < cap);
+    const QString ini = m_Env->localPath("vxm_client_macosx.ini");
+    {
+        FileSizeCap sizeCap(cap);
+        QVERIFY(sizeCap.isActive());
+        startTask(1);
+        QVERIFY(m_Probe->waitForEnd());
+    }
+    QCOMPARE(m_Task->state(), int(Failed));
+    QVERIFY(m_Probe->messages().join('\n').contains("Could not unpack '"));
+    // A part of the ini left here would be taken as the ini by the next run.
+    QVERIFY(!QFile::exists(ini));
+    QVERIFY(!QFile::exists(ini + ".unpacking"));
+
+    deleteTask();
+    IniDownloadTaskSpecification *again = startTask(1);
+    QVERIFY(m_Probe->waitForEnd());
+    QCOMPARE(again->state(), int(Finished));
+    QCOMPARE(readFile(ini), text);
 }
 
 QTEST_GUILESS_MAIN(IniDownloadTest)
