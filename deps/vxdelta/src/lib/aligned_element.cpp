@@ -9,6 +9,7 @@
 #include "disassembler.h"
 #include "encoded_program.h"
 #include "label_alignment.h"
+#include "lzma2_part_list.h"
 #include "lzma2_section.h"
 
 namespace vxdelta {
@@ -46,8 +47,11 @@ size_t ElementCorrectionCost(const StreamSet &oldEncoded, const StreamSet &newEn
             return SIZE_MAX;
         }
     }
+    // Compressed as the patch body compresses it.
+    Lzma2PartList parts;
+    parts.addByteDiff(diff.data(), diff.length());
     WriteStream packed;
-    return EncodeLzma2Section(diff.data(), diff.length(), &packed) ? packed.length() : SIZE_MAX;
+    return parts.encode(&packed) ? packed.length() : SIZE_MAX;
 }
 
 Status EncodeNewElement(const ReadStream &old, const ByteRange &oldRange, const ReadStream &newData,

@@ -17,6 +17,7 @@
 #include "ensemble_streams.h"
 #include "executable_images.h"
 #include "file_io.h"
+#include "lzma2_part_list.h"
 #include "lzma2_section.h"
 #include "transformation_patcher.h"
 #include "vxdelta.h"
@@ -186,6 +187,41 @@ bool WriteElementAndFinalCorrections(const ReadStream &old, const ReadStream &ne
            WriteFinalCorrection(old, finalInput, newData, &body->stream(kBodyFinalCorrection));
 }
 
+// Below this many body bytes the body is also compressed as one preset-9
+// part, and the shorter section is kept: on small bodies either form can
+// win by a few percent, and both encoders together stay small.
+constexpr size_t kBothFormsBelow = size_t{1} << 20;
+
+// Compresses the body header and streams as one section appended to out.
+// The byte diffs' corrections take the sparse search (see Lzma2PartList),
+// which keeps the encoders of a large body small.
+bool EncodeBody(const WriteStream &bodyHeader, const StreamSet &body, WriteStream *out) {
+    Lzma2PartList split;
+    Lzma2PartList whole;
+    size_t total = bodyHeader.length();
+    split.add({bodyHeader.data(), bodyHeader.length()}, Lzma2Search::kThorough);
+    whole.add({bodyHeader.data(), bodyHeader.length()}, Lzma2Search::kThorough);
+    for (size_t i = 0; i < body.count(); ++i) {
+        const WriteStream &stream = body.stream(i);
+        total += stream.length();
+        whole.add({stream.data(), stream.length()}, Lzma2Search::kThorough);
+        if (i == kBodyDescriptions) {
+            split.add({stream.data(), stream.length()}, Lzma2Search::kThorough);
+        } else {
+            split.addByteDiff(stream.data(), stream.length());
+        }
+    }
+    if (total >= kBothFormsBelow) {
+        return split.encode(out);
+    }
+    WriteStream bySplit;
+    WriteStream byWhole;
+    if (!split.encode(&bySplit) || !whole.encode(&byWhole)) {
+        return false;
+    }
+    return out->append(bySplit.length() <= byWhole.length() ? &bySplit : &byWhole);
+}
+
 // The body is compressed from its streams in place (a serialised copy of it
 // would be as large again). Consumes the pairs' encoded elements.
 bool BuildPatch(const ReadStream &old, const ReadStream &newData, PairList *pairs,
@@ -204,12 +240,7 @@ bool BuildPatch(const ReadStream &old, const ReadStream &newData, PairList *pair
     if (!body.serializeHeader(&bodyHeader)) {
         return false;
     }
-    std::vector<ByteSpan> pieces{{bodyHeader.data(), bodyHeader.length()}};
-    for (size_t i = 0; i < body.count(); ++i) {
-        pieces.push_back({body.stream(i).data(), body.stream(i).length()});
-    }
-    return WriteEnsembleHeader(header, out) &&
-           EncodeLzma2Section(pieces.data(), pieces.size(), out);
+    return WriteEnsembleHeader(header, out) && EncodeBody(bodyHeader, body, out);
 }
 
 // The element patch replaces the plain one only when it applies back to
