@@ -6,28 +6,37 @@
 
 namespace vxdelta {
 
-namespace {
-bool IsPooled(const Instruction *insn, const Instruction *pool) {
-    return pool != nullptr && insn >= pool && insn < pool + 256;
-}
-}  // namespace
-
 AsmProgram::~AsmProgram() {
-    for (const Instruction *insn : m_Instructions) {
-        if (!IsPooled(insn, m_BytePool.get())) {
-            delete insn;
-        }
+    for (Instruction *block : m_Blocks) {
+        delete[] block;
     }
     for (Label *label : m_AllLabels) {
         delete label;
     }
 }
 
+Instruction *AsmProgram::store(const Instruction &instruction) {
+    if (m_BlockUsed == kInstructionBlock) {
+        if (!m_Blocks.reserveOneMore()) {
+            return nullptr;
+        }
+        auto *block = new (std::nothrow) Instruction[kInstructionBlock];
+        if (block == nullptr) {
+            return nullptr;
+        }
+        m_Blocks.push_back(block);
+        m_BlockUsed = 0;
+    }
+    Instruction *copy = &m_Blocks.back()[m_BlockUsed++];
+    *copy = instruction;
+    return copy;
+}
+
 bool AsmProgram::append(const Instruction &instruction) {
-    if (!m_Instructions.reserve(m_Instructions.size() + 1)) {
+    if (!m_Instructions.reserveOneMore()) {
         return false;
     }
-    auto *copy = new (std::nothrow) Instruction(instruction);
+    Instruction *copy = store(instruction);
     return copy != nullptr && m_Instructions.push_back(copy);
 }
 
@@ -83,7 +92,7 @@ Label *AsmProgram::findOrMake(LabelMap *map, uint32_t rva) {
         ++found->second->count;
         return found->second;
     }
-    if (!m_AllLabels.reserve(m_AllLabels.size() + 1)) {
+    if (!m_AllLabels.reserveOneMore()) {
         return nullptr;
     }
     auto *label = new (std::nothrow) Label;
@@ -141,12 +150,11 @@ Status AsmProgram::trimLabels() {
         if (insn->length == 0) {
             return C_TRIM_FAILED;
         }
-        auto *bytes =
-            new (std::nothrow) Instruction{INSN_BYTES, 0, 0, 0, insn->bytes, insn->length, nullptr};
+        // The replaced instruction stays in its block until the program goes.
+        const Instruction *bytes = store({INSN_BYTES, 0, 0, 0, insn->bytes, insn->length, nullptr});
         if (bytes == nullptr) {
             return C_TRIM_FAILED;
         }
-        delete insn;
         insn = bytes;
     }
     return C_OK;

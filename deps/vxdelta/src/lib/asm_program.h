@@ -88,6 +88,9 @@ public:
 
 private:
     bool append(const Instruction &instruction);
+    // A copy of instruction in the current block (a new block when it is
+    // full), or nullptr when out of memory.
+    Instruction *store(const Instruction &instruction);
     Label *findOrMake(LabelMap *map, uint32_t rva);
 
     ExeType m_Kind;
@@ -95,6 +98,12 @@ private:
     PodVector<const Instruction *> m_Instructions;
     // The shared one-byte instructions, created on first use.
     std::unique_ptr<Instruction[]> m_BytePool;
+    // Every other instruction lives in blocks of kInstructionBlock, freed
+    // with the program (one allocation per instruction cost more time than
+    // the disassembly itself).
+    static constexpr size_t kInstructionBlock = 4096;
+    PodVector<Instruction *> m_Blocks;
+    size_t m_BlockUsed = kInstructionBlock;
     LabelMap m_Abs32;
     LabelMap m_Rel32;
     // Owns every label, also those trimmed out of a map.

@@ -1,6 +1,8 @@
 // Ensemble patch apply: the header and old-file checks, then the element
 // pipeline (descriptions, parameter correction, transform up, element
 // correction, transform down) and the final correction.
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <vector>
@@ -120,6 +122,77 @@ size_t PlausibleFinalInputSize(uint32_t predicted, size_t oldSize) {
     return predicted < bound ? predicted : bound;
 }
 
+// True when correction, applied to the old file followed by the reassembled
+// elements, yields the first *length reassembled bytes: the form the
+// generator writes when the elements are the new file (an uncompressed byte
+// diff of two triples, a move past the old file and a copy of *length bytes,
+// with zero corrections and no inserted bytes).
+bool IsCopyOfElements(ReadStream correction, size_t oldSize, uint32_t *length) {
+    uint8_t method = 0;
+    uint32_t lengths[3] = {};
+    ReadStream control;
+    ReadStream corrections;
+    if (!correction.readBytes(&method, 1) || method != kByteDiffUncompressed ||
+        !correction.readVarint(length) || !correction.readVarint(&lengths[0]) ||
+        !correction.readVarint(&lengths[1]) || !correction.readVarint(&lengths[2]) ||
+        lengths[1] != *length || lengths[2] != 0 || *length == 0 ||
+        !correction.readSlice(lengths[0], &control) ||
+        !correction.readSlice(lengths[1], &corrections)) {
+        return false;
+    }
+    int32_t triples[6] = {};
+    for (int32_t &value : triples) {
+        if (!control.readSignedVarint(&value)) {
+            return false;
+        }
+    }
+    const int32_t expected[6] = {0, 0, static_cast<int32_t>(oldSize), static_cast<int32_t>(*length),
+                                 0, 0};
+    if (oldSize > static_cast<size_t>(INT32_MAX) || !control.empty() ||
+        !std::equal(triples, triples + 6, expected)) {
+        return false;
+    }
+    const uint8_t *bytes = corrections.position();
+    return std::all_of(bytes, bytes + *length, [](uint8_t b) { return b == 0; });
+}
+
+// Where the elements are reassembled: at the end of out when the final
+// correction is a copy of them (see IsCopyOfElements), which then keeps the
+// copied bytes, without the old file's copy in front of them or a copy of
+// the result; else into finalInput after the old file.
+struct FinalStep {
+    bool copyOfElements = false;
+    uint32_t copied = 0;
+    size_t start = 0;  // of the new file in out
+    WriteStream finalInput;
+};
+
+Status PrepareFinalStep(const ReadStream &old, const EnsembleHeader &header,
+                        const ReadStream &correction, WriteStream *out, FinalStep *step) {
+    step->start = out->length();
+    step->copyOfElements = IsCopyOfElements(correction, old.remaining(), &step->copied);
+    if (step->copyOfElements) {
+        return out->reserve(step->start + step->copied) ? C_OK : C_STREAM_ERROR;
+    }
+    return step->finalInput.reserve(
+               PlausibleFinalInputSize(header.finalInputSize, old.remaining())) &&
+                   step->finalInput.write(old.position(), old.remaining())
+               ? C_OK
+               : C_STREAM_ERROR;
+}
+
+Status FinishFinalStep(FinalStep *step, ReadStream *correction, WriteStream *out) {
+    if (!step->copyOfElements) {
+        return ApplyByteDiff(step->finalInput.reader(), correction, out, false) ? C_OK
+                                                                                : C_GENERAL_ERROR;
+    }
+    if (out->length() - step->start < step->copied) {
+        return C_GENERAL_ERROR;
+    }
+    out->truncate(step->start + step->copied);
+    return C_OK;
+}
+
 // Steps after the body set has been read: the element pipeline and the
 // final correction, appending the new file to out.
 Status ApplyBody(const ReadStream &old, const EnsembleHeader &header, ReadStreamSet *body,
@@ -155,21 +228,22 @@ Status ApplyBody(const ReadStream &old, const EnsembleHeader &header, ReadStream
     if (status != C_OK) {
         return status;
     }
-    WriteStream finalInput;
-    if (!finalInput.reserve(PlausibleFinalInputSize(header.finalInputSize, old.remaining())) ||
-        !finalInput.write(old.position(), old.remaining())) {
-        return C_STREAM_ERROR;
+    FinalStep step;
+    status = PrepareFinalStep(old, header, *body->stream(kBodyFinalCorrection), out, &step);
+    if (status == C_OK) {
+        status = TransformDown(patchers, &elements, step.copyOfElements ? out : &step.finalInput);
     }
-    status = TransformDown(patchers, &elements, &finalInput);
     elementStorage.release();
+    if (status == C_OK) {
+        status = FinishFinalStep(&step, body->stream(kBodyFinalCorrection), out);
+    }
     if (status != C_OK) {
         return status;
     }
-    if (!ApplyByteDiff(finalInput.reader(), body->stream(kBodyFinalCorrection), out, false)) {
-        return C_GENERAL_ERROR;
-    }
-    return FileChecksum(out->data(), out->length()) == header.targetChecksum ? C_OK
-                                                                             : C_BAD_ENSEMBLE_CRC;
+    const size_t start = step.start;
+    return FileChecksum(out->data() + start, out->length() - start) == header.targetChecksum
+               ? C_OK
+               : C_BAD_ENSEMBLE_CRC;
 }
 
 Status ApplyStreams(const ReadStream &old, ReadStream patch, WriteStream *out) {

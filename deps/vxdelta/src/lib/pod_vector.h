@@ -44,8 +44,14 @@ public:
         return true;
     }
 
+    // Makes room for one more element, growing the capacity geometrically
+    // (an exact reserve for each element would copy the array every time).
+    bool reserveOneMore() {
+        return m_Size < m_Capacity || reserve(m_Capacity < 16 ? 16 : m_Capacity * 2);
+    }
+
     bool push_back(const T &value) {
-        if (m_Size == m_Capacity && !reserve(m_Capacity < 16 ? 16 : m_Capacity * 2)) {
+        if (!reserveOneMore()) {
             return false;
         }
         m_Data[m_Size++] = value;

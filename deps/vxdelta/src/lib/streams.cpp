@@ -1,8 +1,13 @@
 #include "streams.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "engine_log.h"
 #include "varint.h"
@@ -84,6 +89,29 @@ void WriteStream::markFailed() {
     m_Failed = true;
 }
 
+namespace {
+
+// Asks for transparent huge pages on the 2 MiB-aligned stretches of a large
+// buffer that are still untouched: a multi-megabyte stream otherwise takes
+// a page fault per 4 KiB as it fills, which costs more than the bytes
+// written into it. Only advice: where huge pages are off or the kernel has
+// none, the buffer works as before.
+void AdviseLargePages(uint8_t *from, size_t length) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    const auto begin = (reinterpret_cast<uintptr_t>(from) + kHugePage - 1) & ~(kHugePage - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(from) + length) & ~(kHugePage - 1);
+    if (end > begin) {
+        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+    }
+#else
+    (void)from;
+    (void)length;
+#endif
+}
+
+}  // namespace
+
 bool WriteStream::reallocateTo(size_t capacity) {
     void *grown = std::realloc(m_Data, capacity);
     if (grown == nullptr) {
@@ -92,6 +120,7 @@ bool WriteStream::reallocateTo(size_t capacity) {
     }
     m_Data = static_cast<uint8_t *>(grown);
     m_Capacity = capacity;
+    AdviseLargePages(m_Data + m_Length, capacity - m_Length);
     return true;
 }
 
