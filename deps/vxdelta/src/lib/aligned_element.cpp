@@ -8,6 +8,7 @@
 #include "bytediff.h"
 #include "disassembler.h"
 #include "encoded_program.h"
+#include "freed_memory.h"
 #include "label_alignment.h"
 #include "lzma2_part_list.h"
 #include "lzma2_section.h"
@@ -30,6 +31,20 @@ Status Encode(const AsmProgram &program, StreamSet *out) {
         return C_GENERAL_ERROR;
     }
     return WriteEncodedProgram(encoded, out) == C_OK ? C_OK : C_GENERAL_ERROR;
+}
+
+// The indexes program's labels carry now, in the form ApplyLabelIndexes takes.
+LabelIndexes CurrentIndexes(const AsmProgram &program) {
+    LabelIndexes indexes;
+    indexes.abs32.reserve(program.abs32Labels().size());
+    indexes.rel32.reserve(program.rel32Labels().size());
+    for (const auto &entry : program.abs32Labels()) {
+        indexes.abs32.push_back(entry.second->index);
+    }
+    for (const auto &entry : program.rel32Labels()) {
+        indexes.rel32.push_back(entry.second->index);
+    }
+    return indexes;
 }
 
 }  // namespace
@@ -66,18 +81,22 @@ Status EncodeNewElement(const ReadStream &old, const ByteRange &oldRange, const 
     if (status != C_OK) {
         return status;
     }
-    StreamSet byDefault;
-    if (Encode(*newProgram, &byDefault) != C_OK) {
-        return C_GENERAL_ERROR;
-    }
+    // The default form is encoded after the alignment, whose tokens and
+    // old program are the largest allocations, have gone.
+    const LabelIndexes byDefaultIndexes = CurrentIndexes(*newProgram);
     const LabelIndexes aligned = AlignLabels(*oldProgram, *newProgram);
     oldProgram.reset();
+    ReleaseFreedMemory();
     StreamSet byAlignment;
+    StreamSet byDefault;
     if (!ApplyLabelIndexes(aligned, newProgram.get()) ||
-        Encode(*newProgram, &byAlignment) != C_OK) {
+        Encode(*newProgram, &byAlignment) != C_OK ||
+        !ApplyLabelIndexes(byDefaultIndexes, newProgram.get()) ||
+        Encode(*newProgram, &byDefault) != C_OK) {
         return C_GENERAL_ERROR;
     }
     newProgram.reset();
+    ReleaseFreedMemory();
     const bool alignedWins = ElementCorrectionCost(oldEncoded, byAlignment) <
                              ElementCorrectionCost(oldEncoded, byDefault);
     if (form != nullptr) {

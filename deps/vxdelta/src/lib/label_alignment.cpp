@@ -95,8 +95,41 @@ void AddBarrier(TokenizedProgram *out, uint32_t rva) {
     out->segments.push_back({static_cast<uint32_t>(out->tokens.size()), rva});
 }
 
+// The number of tokens and references Tokenize makes of program.
+void CountTokens(const AsmProgram &program, size_t *tokens, size_t *references) {
+    *tokens = 0;
+    *references = 0;
+    for (const Instruction *insn : program.instructions()) {
+        switch (insn->kind) {
+            case INSN_BYTE:
+                *tokens += 1;
+                break;
+            case INSN_BYTES:
+                *tokens += insn->length;
+                break;
+            case INSN_REL32:
+            case INSN_ABS32:
+                *tokens += 4;
+                ++*references;
+                break;
+            case INSN_REL32_ARM:
+                *tokens += ArmOperandSize(insn->armOpcode);
+                ++*references;
+                break;
+            default:
+                *tokens += 1;  // a barrier
+                break;
+        }
+    }
+}
+
 TokenizedProgram Tokenize(const AsmProgram &program) {
     TokenizedProgram out;
+    size_t tokens = 0;
+    size_t references = 0;
+    CountTokens(program, &tokens, &references);
+    out.tokens.reserve(tokens);
+    out.references.reserve(references);
     out.segments.push_back({0, 0});
     uint32_t rva = 0;
     for (const Instruction *insn : program.instructions()) {
@@ -161,6 +194,11 @@ void ForEachSampledWindow(const std::vector<uint16_t> &tokens, Visit visit) {
 class AnchorIndex {
 public:
     explicit AnchorIndex(const std::vector<uint16_t> &tokens) {
+        // Counted first: growing the array by doubling would hold the old
+        // and the new array at once, the largest allocation of the alignment.
+        size_t count = 0;
+        ForEachSampledWindow(tokens, [&count](uint32_t, uint64_t) { ++count; });
+        m_Entries.reserve(count);
         ForEachSampledWindow(tokens, [this](uint32_t position, uint64_t hash) {
             m_Entries.emplace_back(hash, position);
         });
