@@ -5,11 +5,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QVector>
+#include <utility>
 
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "filehash.h"
 #include "filereplacetaskspecification.h"
+#include "heaptrim.h"
+#include "updatelog.h"
 
 namespace {
 
@@ -70,6 +74,23 @@ bool MakeDownloadReplaceListFunc::run() {
                  (m_Configuration->m_IsClientUpdate != 0 ? QStringLiteral("client")
                                                          : QStringLiteral("updater")));
 
+    bool listed = false;
+    {
+        // Several lines per listed file, written in blocks: this step only
+        // reads the installation (at most it settles a file's mode or copies
+        // an updater file into the temporary directory), so a kill leaves
+        // nothing half done that the log's last lines would have to explain.
+        const UpdateLog::Batch batch;
+        listed = readIni(iniPath);
+    }
+    // The parsed ini and the digests are gone now; what they took is handed
+    // back before the downloads and the installation need memory of their own.
+    m_Digests.clear();
+    HeapTrim::releaseFreedMemory();
+    return listed;
+}
+
+bool MakeDownloadReplaceListFunc::readIni(const QString &iniPath) {
     QSettings ini(iniPath, QSettings::IniFormat);
     const QStringList sections = ini.childGroups();
     m_Total = countKeys(ini, sections);
@@ -127,25 +148,20 @@ bool MakeDownloadReplaceListFunc::readSection(QSettings &ini, const QString &sec
 bool MakeDownloadReplaceListFunc::readPatchLines(QSettings &ini, const QString &section,
                                                  const QStringList &patchKeys, PatchMap *patches) {
     for (const QString &key : patchKeys) {
-        const QStringList parts = valueParts(ini, key);
+        const QString value = ini.value(key).toString();
+        const QStringList parts = value.split(kPartSeparator);
         if (parts.size() != 5) {
             reportInvalidLine(section);
             return false;
         }
-        const PatchInfo patch{section,
-                              key,
-                              parts.at(0),
-                              parts.at(1).toULongLong(),
-                              parts.at(4),
-                              parts.at(2),
-                              parts.at(3).toULongLong()};
-        if (!isContainedPath(key) || !isContainedPath(patch.targetName)) {
+        const QString &targetName = parts.at(4);
+        if (!isContainedPath(key) || !isContainedPath(targetName)) {
             reportInvalidLine(section);
             continue;
         }
-        patches->insert(patch.targetName, patch);
-        qDebug() << "ADD PATCH" << patch.targetName << key << patch.patchHash << patch.patchSize
-                 << patch.oldHash << patch.oldSize;
+        patches->insert(targetName, PatchInfo{key, value});
+        qDebug() << "ADD PATCH" << targetName << key << parts.at(0) << parts.at(1).toULongLong()
+                 << parts.at(2) << parts.at(3).toULongLong();
     }
     return true;
 }
@@ -238,12 +254,14 @@ bool MakeDownloadReplaceListFunc::choosePatch(const QString &installed, const Pa
     }
     const QList<PatchInfo> candidates = patches.values(replace->targetName);
     for (const PatchInfo &candidate : candidates) {
-        const bool match = fileMatches(installed, candidate.oldHash);
-        qDebug() << "Check Sig" << installed << candidate.oldHash << "=>" << match;
+        const QVector<QStringRef> parts = candidate.value.splitRef(kPartSeparator);
+        const QString oldHash = parts.at(2).toString();
+        const bool match = fileMatches(installed, oldHash);
+        qDebug() << "Check Sig" << installed << oldHash << "=>" << match;
         if (match) {
             replace->patchName = candidate.key;
-            *download = DownloadItem{download->section, candidate.key, candidate.patchHash,
-                                     candidate.patchSize};
+            *download = DownloadItem{download->section, candidate.key, parts.at(0).toString(),
+                                     parts.at(1).toULongLong()};
             qDebug() << "Found patch for" << replace->name << installed;
             return true;
         }
@@ -316,7 +334,10 @@ ASyncFunc *MakeDownloadReplaceListTaskSpecification::createFunc() {
 
 void MakeDownloadReplaceListTaskSpecification::runDone(bool res) {
     if (res) {
-        *m_Destination = m_Lists;
+        // Moved, not shared: this task keeps no second reference that would
+        // hold the lists after the main task has dropped or changed them.
+        *m_Destination = std::move(m_Lists);
+        m_Lists.clear();
     }
     ASyncTaskSpecification::runDone(res);
 }

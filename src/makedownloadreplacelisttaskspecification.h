@@ -41,20 +41,20 @@ public:
     static bool isContainedPath(const QString &path);
 
 private:
-    /// One patch line of the section being read.
+    /// One patch line of the section being read, checked to have five parts.
+    /// The value is the ini's own string (implicitly shared), so a listed
+    /// patch costs no copy of its hashes; the parts are read from it when
+    /// the patch is tried.
     struct PatchInfo {
-        QString section;
         QString key;
-        QString patchHash;
-        quint64 patchSize = 0;
-        QString targetName;
-        QString oldHash;
-        quint64 oldSize = 0;
+        QString value;
     };
     /// Patches of one section by target name; values() gives the most
     /// recently added first.
     using PatchMap = QMultiMap<QString, PatchInfo>;
 
+    /// The lists from the ini at iniPath; the parsed ini lives only here.
+    bool readIni(const QString &iniPath);
     static int countKeys(QSettings &ini, const QStringList &sections);
     bool readSection(QSettings &ini, const QString &section);
     bool readPatchLines(QSettings &ini, const QString &section, const QStringList &patchKeys,

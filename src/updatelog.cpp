@@ -3,9 +3,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <atomic>
 #include <cstdlib>
 
 namespace {
+
+/// Batches in progress, on any thread; lines are flushed one by one only at 0.
+std::atomic<int> g_Batches{0};
+/// The instance once instance() has created it.
+std::atomic<UpdateLog *> g_Log{nullptr};
 
 const char *separatorFor(QtMsgType type) {
     switch (type) {
@@ -26,7 +32,11 @@ const char *separatorFor(QtMsgType type) {
 }  // namespace
 
 UpdateLog &UpdateLog::instance() {
-    static UpdateLog *log = new UpdateLog();  // never destroyed: workers may log at exit
+    static UpdateLog *log = [] {
+        auto *created = new UpdateLog();  // never destroyed: workers may log at exit
+        g_Log.store(created);
+        return created;
+    }();
     return *log;
 }
 
@@ -81,7 +91,27 @@ void UpdateLog::write(QtMsgType type, const QString &message) {
     const QByteArray line = formatLine(type, QDateTime::currentDateTime(), message);
     m_Stream.flush();
     m_Stream.device()->write(line);
-    if (m_File != nullptr) {
+    if (m_File != nullptr && (g_Batches.load() == 0 || type == QtFatalMsg)) {
+        m_File->flush();
+    }
+}
+
+UpdateLog::Batch::Batch() {
+    ++g_Batches;
+}
+
+UpdateLog::Batch::~Batch() {
+    // The log itself is not created here: a process that never logged
+    // (a test, a benchmark) must not open a log file because of a batch.
+    UpdateLog *log = g_Log.load();
+    if (--g_Batches == 0 && log != nullptr) {
+        log->flushFile();
+    }
+}
+
+void UpdateLog::flushFile() {
+    QMutexLocker lock(&m_Mutex);
+    if (m_File != nullptr && m_File->isOpen()) {
         m_File->flush();
     }
 }

@@ -17,6 +17,20 @@
 /// never interleave.
 class UpdateLog {
 public:
+    /// While one exists (on any thread), lines are written to the file in
+    /// blocks instead of one flush per line; the last of them flushes when
+    /// it ends. The text and order of the lines are the same either way;
+    /// only a process killed meanwhile loses the lines not yet flushed, so
+    /// it is meant for steps that write nothing to the installation. A
+    /// fatal message is flushed at once regardless.
+    class Batch {
+    public:
+        Batch();
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+    };
+
     /// The process-wide log; decides on first call whether logging is on and,
     /// if so, creates the log directory and opens a new file.
     static UpdateLog &instance();
@@ -51,6 +65,8 @@ public:
 private:
     UpdateLog();
     void write(QtMsgType type, const QString &message);
+    /// Writes out what the file buffers (the end of a batch).
+    void flushFile();
 
     QFile *m_File = nullptr;
     QTextStream m_Stream;

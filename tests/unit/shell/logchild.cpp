@@ -2,6 +2,7 @@
 // enabled, so each scenario needs a fresh process.
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,21 @@ int main(int argc, char **argv) {
     if (mode == QLatin1String("fatal")) {
         qDebug() << "before the end";
         qFatal("the end");
+    }
+    if (mode.startsWith(QLatin1String("batch"))) {
+        {
+            const UpdateLog::Batch batch;
+            for (int i = 0; i < 300; ++i) {
+                qInfo("batched line %d with some padding to make the line longer", i);
+            }
+            if (mode == QLatin1String("batch-fatal")) {
+                qFatal("the end");
+            }
+        }
+        // The batch is over: its lines must be in the file before any close.
+        QFile file(UpdateLog::instance().filePath());
+        const bool opened = file.open(QIODevice::ReadOnly);
+        return opened && file.readAll().count('\n') == 300 ? 0 : 3;
     }
     if (mode == QLatin1String("threads")) {
         std::vector<std::thread> threads;

@@ -148,6 +148,39 @@ private slots:
                  200);
     }
 
+    // Lines written in a batch: the same lines in the same order, in the file
+    // as soon as the batch ends (the child checks that before closing the
+    // log), and a fatal message inside a batch still ends the file with
+    // every line before it.
+    void batchKeepsLinesAndOrder_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("fatal");
+        QTest::newRow("batch ends") << QStringLiteral("batch") << false;
+        QTest::newRow("fatal inside") << QStringLiteral("batch-fatal") << true;
+    }
+    void batchKeepsLinesAndOrder() {
+        QFETCH(QString, mode);
+        QFETCH(bool, fatal);
+        createMarker(false);
+        const Run run = runProgram(QStringLiteral(VXM_LOG_CHILD), {mode});
+        QCOMPARE(run.status, fatal ? QProcess::CrashExit : QProcess::NormalExit);
+        if (!fatal) {
+            QCOMPARE(run.exitCode, 0);
+        }
+        const QStringList lines = readLines(logFiles().value(0));
+        QCOMPARE(lines.size(), fatal ? 301 : 300);
+        for (int i = 0; i < 300; ++i) {
+            QVERIFY2(lines.at(i).endsWith(
+                         QStringLiteral("\t|\tInfo\t|\tbatched line %1 with some padding to make "
+                                        "the line longer")
+                             .arg(i)),
+                     qPrintable(lines.at(i)));
+        }
+        if (fatal) {
+            QVERIFY(lines.last().endsWith(QStringLiteral("\t|\tFatal\t|\tthe end")));
+        }
+    }
+
     // As a user would: the real updater with a version that is not a number.
     void rejectedCommandLineOfTheUpdater() {
         createMarker(false);
