@@ -8,6 +8,7 @@
 #include "configuration.h"
 #include "dircreatetaskspecification.h"
 #include "filereplacetaskspecification.h"
+#include "heaptrim.h"
 
 FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
     const QList<ReplaceItem> *replaceList, Configuration *configuration, QObject *parent,
@@ -18,6 +19,9 @@ FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
 
 void FileReplaceListTaskSpecification::execute() {
     emit message(QStringLiteral("Starting file updates"));
+    // What the downloads freed goes back first: patching maps large buffers
+    // of its own, which would otherwise come on top of it.
+    HeapTrim::releaseFreedMemory();
     makeSubtasksAndStart();
 }
 
