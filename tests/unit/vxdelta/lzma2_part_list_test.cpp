@@ -50,21 +50,19 @@ struct PartListCase {
     bool split;
 };
 
-class PartListTest : public ::testing::TestWithParam<PartListCase> {};
-
-TEST_P(PartListTest, DecodesToThePiecesAndSplitsOnlyWellFormedDiffs) {
+void ExpectDecodedAndSplit(const PartListCase &param, vxdelta::Lzma2Search corrections) {
     const Bytes head = vxdelta_test::ToBytes("stream lengths");
     vxdelta::Lzma2PartList list;
     list.add({head.data(), head.size()}, vxdelta::Lzma2Search::kThorough);
     list.add({nullptr, 0}, vxdelta::Lzma2Search::kSparse);
-    list.addByteDiff(GetParam().diff.data(), GetParam().diff.size());
+    list.addByteDiff(param.diff.data(), param.diff.size(), corrections);
     vxdelta::WriteStream encoded;
     ASSERT_TRUE(list.encode(&encoded));
 
     vxdelta::ReadStream in = encoded.reader();
     vxdelta::WriteStream out;
     ASSERT_TRUE(vxdelta::DecodeLzma2Section(&in, &out));
-    EXPECT_EQ(Contents(out), Concat({head, GetParam().diff}));
+    EXPECT_EQ(Contents(out), Concat({head, param.diff}));
     EXPECT_TRUE(in.empty());
 
     uint8_t property = 0;
@@ -78,10 +76,20 @@ TEST_P(PartListTest, DecodesToThePiecesAndSplitsOnlyWellFormedDiffs) {
         ++segments;
     }
     EXPECT_FALSE(walk.malformed());
-    if (GetParam().split) {
+    if (param.split) {
         EXPECT_GE(segments, 2U);
     } else {
         EXPECT_EQ(segments, 1U);
+    }
+}
+
+class PartListTest : public ::testing::TestWithParam<PartListCase> {};
+
+TEST_P(PartListTest, DecodesToThePiecesAndSplitsOnlyWellFormedDiffs) {
+    for (const auto corrections :
+         {vxdelta::Lzma2Search::kSparse, vxdelta::Lzma2Search::kSparseOptimal}) {
+        SCOPED_TRACE(static_cast<int>(corrections));
+        ExpectDecodedAndSplit(GetParam(), corrections);
     }
 }
 

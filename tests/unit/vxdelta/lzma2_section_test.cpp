@@ -338,6 +338,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{vxdelta_test::ToBytes("lengths"), Search::kShallow},
                                  {Sparse(3 * kMiB + 5, 25), Search::kSparse},
                                  {Payload(100, 26, true), Search::kShallow}}},
+                      PartsCase{"optimalSparseBetweenOthers",
+                                {{Payload(2000, 27, false), Search::kThorough},
+                                 {Sparse(1 * kMiB + 3, 28), Search::kSparseOptimal},
+                                 {Sparse(5000, 29), Search::kSparse}}},
                       PartsCase{"onlyEmpty", {{{}, Search::kSparse}, {{}, Search::kThorough}}}),
     [](const auto &info) { return std::string(info.param.name); });
 

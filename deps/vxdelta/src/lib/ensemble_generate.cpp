@@ -193,8 +193,9 @@ bool WriteElementAndFinalCorrections(const ReadStream &old, const ReadStream &ne
 constexpr size_t kBothFormsBelow = size_t{1} << 20;
 
 // Compresses the body header and streams as one section appended to out.
-// The byte diffs' corrections take the sparse search (see Lzma2PartList),
-// which keeps the encoders of a large body small.
+// The byte diffs' corrections take the optimal sparse search (see
+// Lzma2PartList), whose small window keeps the encoders of a large body
+// small.
 bool EncodeBody(const WriteStream &bodyHeader, const StreamSet &body, WriteStream *out) {
     Lzma2PartList split;
     Lzma2PartList whole;
@@ -208,7 +209,7 @@ bool EncodeBody(const WriteStream &bodyHeader, const StreamSet &body, WriteStrea
         if (i == kBodyDescriptions) {
             split.add({stream.data(), stream.length()}, Lzma2Search::kThorough);
         } else {
-            split.addByteDiff(stream.data(), stream.length());
+            split.addByteDiff(stream.data(), stream.length(), Lzma2Search::kSparseOptimal);
         }
     }
     if (total >= kBothFormsBelow) {

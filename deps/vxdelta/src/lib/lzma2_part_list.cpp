@@ -14,7 +14,7 @@ void Lzma2PartList::add(const ByteSpan &piece, Lzma2Search search) {
     m_Runs.back().pieces.push_back(piece);
 }
 
-void Lzma2PartList::addByteDiff(const uint8_t *diff, size_t size) {
+void Lzma2PartList::addByteDiff(const uint8_t *diff, size_t size, Lzma2Search corrections) {
     ReadStream in(diff, size);
     uint8_t method = 0xFF;
     // New size, then the lengths of the control, correction and inserted
@@ -29,10 +29,10 @@ void Lzma2PartList::addByteDiff(const uint8_t *diff, size_t size) {
         return;
     }
     const size_t head = size - in.remaining();
-    const uint8_t *corrections = diff + head + sizes[1];
+    const uint8_t *start = diff + head + sizes[1];
     add({diff, head + sizes[1]}, Lzma2Search::kThorough);
-    add({corrections, sizes[2]}, Lzma2Search::kSparse);
-    add({corrections + sizes[2], sizes[3]}, Lzma2Search::kThorough);
+    add({start, sizes[2]}, corrections);
+    add({start + sizes[2], sizes[3]}, Lzma2Search::kThorough);
 }
 
 bool Lzma2PartList::encode(WriteStream *out) const {

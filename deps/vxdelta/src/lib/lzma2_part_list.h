@@ -20,10 +20,10 @@ public:
     // Appends an uncompressed byte diff (method, new size and the three
     // stream lengths, control triples, corrections, inserted bytes). The
     // corrections, mostly zeros with sparse differences and as long as the
-    // new data, take the sparse search, whose small window needs little
-    // memory and time; the rest takes preset 9. Data of any other form is
-    // one preset-9 piece.
-    void addByteDiff(const uint8_t *diff, size_t size);
+    // new data, take corrections (kSparse or kSparseOptimal, whose small
+    // window needs little memory); the rest takes preset 9. Data of any
+    // other form is one preset-9 piece.
+    void addByteDiff(const uint8_t *diff, size_t size, Lzma2Search corrections);
 
     // Encodes the runs as one section (each run is a part) appended to out.
     bool encode(WriteStream *out) const;

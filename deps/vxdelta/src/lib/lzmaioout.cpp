@@ -27,6 +27,7 @@ namespace {
 constexpr size_t kParallelThreshold = size_t{1} << 20;
 constexpr uint32_t kShallowDepth = 20;
 constexpr uint32_t kSparseDepth = 1500;
+constexpr uint32_t kSparseOptimalDepth = 200;
 constexpr uint32_t kLongestMatch = 273;  // LZMA's longest match length
 constexpr uint32_t kSparseDictionary = uint32_t{16} << 10;
 
@@ -140,11 +141,12 @@ bool OptionsFor(Lzma2Search search, size_t size, lzma_options_lzma *options) {
     uint32_t limit = options->dict_size;
     if (search == Lzma2Search::kShallow) {
         options->depth = kShallowDepth;
-    } else if (search == Lzma2Search::kSparse) {
-        options->mode = LZMA_MODE_FAST;
-        options->mf = LZMA_MF_HC4;
+    } else if (search == Lzma2Search::kSparse || search == Lzma2Search::kSparseOptimal) {
+        const bool optimal = search == Lzma2Search::kSparseOptimal;
+        options->mode = optimal ? LZMA_MODE_NORMAL : LZMA_MODE_FAST;
+        options->mf = optimal ? LZMA_MF_BT4 : LZMA_MF_HC4;
         options->nice_len = kLongestMatch;
-        options->depth = kSparseDepth;
+        options->depth = optimal ? kSparseOptimalDepth : kSparseDepth;
         options->lc = 0;
         options->lp = 2;
         options->pb = 2;
