@@ -57,11 +57,29 @@ QString UpdateLog::fileNameFor(const QDateTime &startTime) {
 }
 
 QByteArray UpdateLog::formatLine(QtMsgType type, const QDateTime &time, const QString &message) {
-    QByteArray line = time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")).toLocal8Bit();
+    return formatLine(type, time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")).toLocal8Bit(),
+                      message);
+}
+
+QByteArray UpdateLog::formatLine(QtMsgType type, const QByteArray &stamp, const QString &message) {
+    QByteArray line = stamp;
     line += separatorFor(type);
     line += message.toLocal8Bit();
     line += '\n';
     return line;
+}
+
+QByteArray UpdateLog::StampCache::at(qint64 msecsSinceEpoch) {
+    constexpr qint64 kMsecsPerSecond = 1000;
+    const qint64 second = msecsSinceEpoch / kMsecsPerSecond;
+    if (second != m_Second) {
+        m_UpToSeconds = QDateTime::fromMSecsSinceEpoch(second * kMsecsPerSecond)
+                            .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:"))
+                            .toLocal8Bit();
+        m_Second = second;
+    }
+    const int millis = static_cast<int>(msecsSinceEpoch % kMsecsPerSecond);
+    return m_UpToSeconds + QByteArray::number(millis).rightJustified(3, '0');
 }
 
 UpdateLog::UpdateLog() {
@@ -88,7 +106,8 @@ void UpdateLog::write(QtMsgType type, const QString &message) {
     }
     // Write raw bytes: the text stream's own codec must not re-encode the
     // already local-8-bit message.
-    const QByteArray line = formatLine(type, QDateTime::currentDateTime(), message);
+    const QByteArray line =
+        formatLine(type, m_Stamps.at(QDateTime::currentMSecsSinceEpoch()), message);
     m_Stream.flush();
     m_Stream.device()->write(line);
     if (m_File != nullptr && (g_Batches.load() == 0 || type == QtFatalMsg)) {

@@ -31,6 +31,22 @@ public:
         Batch &operator=(const Batch &) = delete;
     };
 
+    /// The timestamp of a line, "yyyy-MM-dd hh:mm:ss:zzz" in local time, in
+    /// the local 8-bit encoding. Converting to local time consults the time
+    /// zone (a stat of the zone file with glibc, several per line), so the
+    /// text up to the seconds is kept for the second it was made for; within
+    /// one second the zone's offset cannot change, only the milliseconds do.
+    /// Not thread-safe: the log uses its instance under its lock.
+    class StampCache {
+    public:
+        /// The stamp of the instant msecsSinceEpoch (not before 1970).
+        QByteArray at(qint64 msecsSinceEpoch);
+
+    private:
+        qint64 m_Second = -1;
+        QByteArray m_UpToSeconds;
+    };
+
     /// The process-wide log; decides on first call whether logging is on and,
     /// if so, creates the log directory and opens a new file.
     static UpdateLog &instance();
@@ -58,6 +74,8 @@ public:
     /// One line: timestamp, the level's separator, the text in the local
     /// 8-bit encoding and "\n".
     static QByteArray formatLine(QtMsgType type, const QDateTime &time, const QString &message);
+    /// The same line from a stamp already formatted.
+    static QByteArray formatLine(QtMsgType type, const QByteArray &stamp, const QString &message);
 
     UpdateLog(const UpdateLog &) = delete;
     UpdateLog &operator=(const UpdateLog &) = delete;
@@ -72,4 +90,5 @@ private:
     QTextStream m_Stream;
     QMutex m_Mutex;
     bool m_Enabled = false;
+    StampCache m_Stamps;
 };

@@ -91,6 +91,22 @@ private slots:
         QTEST(UpdateLog::formatLine(QtMsgType(type), time, QStringLiteral("msg")), "expected");
     }
 
+    // One cache fed instants in a row, as the log feeds it: repeated and
+    // later milliseconds of one second, the next second, a jump back and a
+    // jump by days; every stamp must read as the direct local conversion.
+    void stampCacheMatchesLocalTime() {
+        const qint64 base = QDateTime(QDate(2018, 3, 5), QTime(14, 22, 7)).toMSecsSinceEpoch();
+        const qint64 offsets[] = {0, 9, 9, 999, 1000, 1001, 59999, 60000, 1, 86400000 * 200LL + 5};
+        UpdateLog::StampCache cache;
+        for (const qint64 offset : offsets) {
+            const qint64 instant = base + offset;
+            const QByteArray expected = QDateTime::fromMSecsSinceEpoch(instant)
+                                            .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz"))
+                                            .toLocal8Bit();
+            QCOMPARE(cache.at(instant), expected);
+        }
+    }
+
     void noMarkerWritesNothing() {
         const Run run = runProgram(QStringLiteral(VXM_LOG_CHILD), {});
         QCOMPARE(run.exitCode, 0);
