@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "aligned_element.h"
@@ -196,7 +197,8 @@ constexpr size_t kBothFormsBelow = size_t{1} << 20;
 // The byte diffs' corrections take the optimal sparse search (see
 // Lzma2PartList), whose small window keeps the encoders of a large body
 // small.
-bool EncodeBody(const WriteStream &bodyHeader, const StreamSet &body, WriteStream *out) {
+bool EncodeBody(const WriteStream &bodyHeader, const StreamSet &body, Lzma2Search corrections,
+                WriteStream *out) {
     Lzma2PartList split;
     Lzma2PartList whole;
     size_t total = bodyHeader.length();
@@ -209,7 +211,7 @@ bool EncodeBody(const WriteStream &bodyHeader, const StreamSet &body, WriteStrea
         if (i == kBodyDescriptions) {
             split.add({stream.data(), stream.length()}, Lzma2Search::kThorough);
         } else {
-            split.addByteDiff(stream.data(), stream.length(), Lzma2Search::kSparseOptimal);
+            split.addByteDiff(stream.data(), stream.length(), corrections);
         }
     }
     if (total >= kBothFormsBelow) {
@@ -226,7 +228,7 @@ bool EncodeBody(const WriteStream &bodyHeader, const StreamSet &body, WriteStrea
 // The body is compressed from its streams in place (a serialised copy of it
 // would be as large again). Consumes the pairs' encoded elements.
 bool BuildPatch(const ReadStream &old, const ReadStream &newData, PairList *pairs,
-                WriteStream *out) {
+                Lzma2Search corrections, WriteStream *out) {
     StreamSet body;
     body.setCount(kBodyStreams);
     EnsembleHeader header;
@@ -241,7 +243,7 @@ bool BuildPatch(const ReadStream &old, const ReadStream &newData, PairList *pair
     if (!body.serializeHeader(&bodyHeader)) {
         return false;
     }
-    return WriteEnsembleHeader(header, out) && EncodeBody(bodyHeader, body, out);
+    return WriteEnsembleHeader(header, out) && EncodeBody(bodyHeader, body, corrections, out);
 }
 
 // The element patch replaces the plain one only when it applies back to
@@ -254,24 +256,52 @@ bool Reproduces(const ReadStream &old, const ReadStream &newData, const WriteStr
             std::memcmp(rebuilt.data(), newData.position(), rebuilt.length()) == 0);
 }
 
+// True when old and new both hold an image of some one kind, so that the
+// patch with elements is worth building.
+bool MayPairElements(const ReadStream &old, const ReadStream &newData) {
+    const std::vector<Element> oldElements = FindElements(old);
+    for (const Element &target : FindElements(newData)) {
+        for (const Element &element : oldElements) {
+            if (element.kind == target.kind) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The plain patch with the optimal search for its corrections. When the
+// patch with elements is also built, the plain one is first built with the
+// faster search, which is enough to see that the other is smaller (the
+// usual case for executables), and built again only when it is kept.
 Status Generate(const ReadStream &old, const ReadStream &newData, WriteStream *patch,
                 ElementUse use) {
+    const bool withPairs = MayPairElements(old, newData);
+    const Lzma2Search plainSearch = withPairs ? Lzma2Search::kSparse : Lzma2Search::kSparseOptimal;
     WriteStream plain;
     PairList none;
-    if (!BuildPatch(old, newData, &none, &plain)) {
+    if (!BuildPatch(old, newData, &none, plainSearch, &plain)) {
         return FailWith(C_GENERAL_ERROR, "could not build the patch");
     }
-    PairList pairs = PairElements(old, newData);
+    PairList pairs = withPairs ? PairElements(old, newData) : PairList();
     if (!pairs.empty()) {
         WriteStream withElements;
-        const bool wanted = BuildPatch(old, newData, &pairs, &withElements) &&
-                            (use == ElementUse::kAlways || withElements.length() < plain.length());
+        const bool wanted =
+            BuildPatch(old, newData, &pairs, Lzma2Search::kSparseOptimal, &withElements) &&
+            (use == ElementUse::kAlways || withElements.length() < plain.length());
         if (wanted && Reproduces(old, newData, withElements)) {
             return patch->append(&withElements) ? C_OK : C_STREAM_ERROR;
         }
         if (use == ElementUse::kAlways) {
             return FailWith(C_GENERAL_ERROR, "the patch with elements does not apply back");
         }
+    }
+    if (plainSearch != Lzma2Search::kSparseOptimal) {
+        WriteStream optimal;
+        if (!BuildPatch(old, newData, &none, Lzma2Search::kSparseOptimal, &optimal)) {
+            return FailWith(C_GENERAL_ERROR, "could not build the patch");
+        }
+        plain = std::move(optimal);
     }
     return patch->append(&plain) ? C_OK : C_STREAM_ERROR;
 }
