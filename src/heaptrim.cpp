@@ -1,5 +1,8 @@
 #include "heaptrim.h"
 
+// Any C library header defines __GLIBC__ with glibc; it must come before the test.
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
