@@ -307,9 +307,11 @@ bool MakeDownloadReplaceListFunc::fileMatches(const QString &path, const QString
     if (digest == m_Digests.constEnd()) {
         QString computed;
         FileHash::sha512Hex(path, &computed);
-        digest = m_Digests.insert(path, computed);
+        digest = m_Digests.insert(path, QByteArray::fromHex(computed.toLatin1()));
     }
-    return !digest->isEmpty() && CheckSigFunc::digestMatches(expectedHash, *digest);
+    // The digest text is lower-case hexadecimal, as FileHash made it.
+    return !digest->isEmpty() &&
+           CheckSigFunc::digestMatches(expectedHash, QString::fromLatin1(digest->toHex()));
 }
 
 void MakeDownloadReplaceListFunc::advanceProgress() {

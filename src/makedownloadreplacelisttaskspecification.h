@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QMultiMap>
 #include <QString>
@@ -78,8 +79,9 @@ private:
     UpdateFileLists *const m_Lists;
     int m_Count = 0;
     int m_Total = 0;
-    /// Digest by path; empty for a file that could not be read.
-    QHash<QString, QString> m_Digests;
+    /// Digest by path, the 64 bytes themselves (a quarter of their text as
+    /// a QString); empty for a file that could not be read.
+    QHash<QString, QByteArray> m_Digests;
 };
 
 /// The list step of the main task: runs MakeDownloadReplaceListFunc and, only
