@@ -297,6 +297,9 @@ void MakeDownloadReplaceListFunc::queueDownload(const DownloadItem &download, co
     }
     m_Lists->downloadList.append(download);
     qDebug() << "Queueing download:" << key;
+    // A queued download is in the file at once, as before the step's lines
+    // were batched: someone following the log may act on it.
+    UpdateLog::flushNow();
 }
 
 bool MakeDownloadReplaceListFunc::fileMatches(const QString &path, const QString &expectedHash) {

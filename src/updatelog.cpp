@@ -120,10 +120,16 @@ UpdateLog::Batch::Batch() {
 }
 
 UpdateLog::Batch::~Batch() {
+    if (--g_Batches == 0) {
+        flushNow();
+    }
+}
+
+void UpdateLog::flushNow() {
     // The log itself is not created here: a process that never logged
     // (a test, a benchmark) must not open a log file because of a batch.
     UpdateLog *log = g_Log.load();
-    if (--g_Batches == 0 && log != nullptr) {
+    if (log != nullptr) {
         log->flushFile();
     }
 }

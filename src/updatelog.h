@@ -22,7 +22,9 @@ public:
     /// it ends. The text and order of the lines are the same either way;
     /// only a process killed meanwhile loses the lines not yet flushed, so
     /// it is meant for steps that write nothing to the installation. A
-    /// fatal message is flushed at once regardless.
+    /// fatal message is flushed at once regardless, and a line that marks a
+    /// step's progress for someone following the file is followed by
+    /// flushNow().
     class Batch {
     public:
         Batch();
@@ -30,6 +32,10 @@ public:
         Batch(const Batch &) = delete;
         Batch &operator=(const Batch &) = delete;
     };
+
+    /// Writes out every line logged so far, also inside a batch; does
+    /// nothing when the log was never created.
+    static void flushNow();
 
     /// The timestamp of a line, "yyyy-MM-dd hh:mm:ss:zzz" in local time, in
     /// the local 8-bit encoding. Converting to local time consults the time

@@ -26,6 +26,13 @@ int main(int argc, char **argv) {
             if (mode == QLatin1String("batch-fatal")) {
                 qFatal("the end");
             }
+            if (mode == QLatin1String("batch-flush")) {
+                UpdateLog::flushNow();
+                if (QFile file(UpdateLog::instance().filePath());
+                    !file.open(QIODevice::ReadOnly) || file.readAll().count('\n') != 300) {
+                    return 4;
+                }
+            }
         }
         // The batch is over: its lines must be in the file before any close.
         QFile file(UpdateLog::instance().filePath());

@@ -165,14 +165,15 @@ private slots:
     }
 
     // Lines written in a batch: the same lines in the same order, in the file
-    // as soon as the batch ends (the child checks that before closing the
-    // log), and a fatal message inside a batch still ends the file with
-    // every line before it.
+    // as soon as the batch ends or flushNow() is called inside it (the child
+    // checks that before closing the log), and a fatal message inside a
+    // batch still ends the file with every line before it.
     void batchKeepsLinesAndOrder_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<bool>("fatal");
         QTest::newRow("batch ends") << QStringLiteral("batch") << false;
         QTest::newRow("fatal inside") << QStringLiteral("batch-fatal") << true;
+        QTest::newRow("flushed inside") << QStringLiteral("batch-flush") << false;
     }
     void batchKeepsLinesAndOrder() {
         QFETCH(QString, mode);
