@@ -40,11 +40,11 @@ public:
     /// The engine's DecompressFile over the UTF-8 forms of both paths.
     static bool unpackFile(const QString &srcFile, const QString &dstFile);
 
+private:
     /// Unpacks into `dstFile` + ".unpacking" and renames that over `dstFile`
     /// (replacing it) once written; on failure removes the side file and
     /// leaves `dstFile` as it was.
     static bool unpackFileWhole(const QString &srcFile, const QString &dstFile);
 
-private:
     const UnpackPublish m_Publish;
 };

@@ -63,7 +63,7 @@ bool sameWeights(const QList<double> &a, const QList<double> &b) {
 class FileSizeCap {
 public:
     explicit FileSizeCap(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
+        m_SavedHandler = std::signal(SIGXFSZ, SIG_IGN);
         getrlimit(RLIMIT_FSIZE, &m_Saved);
         rlimit cap = m_Saved;
         cap.rlim_cur = bytes;
@@ -71,7 +71,7 @@ public:
     }
     ~FileSizeCap() {
         setrlimit(RLIMIT_FSIZE, &m_Saved);
-        std::signal(SIGXFSZ, SIG_DFL);
+        std::signal(SIGXFSZ, m_SavedHandler);
     }
     FileSizeCap(const FileSizeCap &) = delete;
     FileSizeCap &operator=(const FileSizeCap &) = delete;
@@ -79,6 +79,7 @@ public:
 
 private:
     rlimit m_Saved{};
+    void (*m_SavedHandler)(int) = SIG_DFL;
     bool m_Active = false;
 };
 

@@ -41,15 +41,14 @@ struct DiffBody {
 };
 
 bool SplitUncompressedBody(ReadStream *source, DiffBody *body) {
-    uint32_t lengths[3] = {};
-    for (uint32_t &length : lengths) {
-        if (!source->readVarint(&length)) {
-            return false;
-        }
+    ByteDiffStreams streams;
+    if (!ReadByteDiffStreams(source, &streams)) {
+        return false;
     }
-    return source->readSlice(lengths[0], &body->control) &&
-           source->readSlice(lengths[1], &body->diff) &&
-           source->readSlice(lengths[2], &body->extra);
+    body->control = streams.control;
+    body->diff = streams.corrections;
+    body->extra = streams.inserted;
+    return true;
 }
 
 bool ReadBody(int method, ReadStream *patch, DiffBody *body) {
@@ -197,6 +196,24 @@ bool BuildAppended(const ReadStream &old, DiffBody *body, uint32_t newSize, Writ
 }
 
 }  // namespace
+
+bool ReadByteDiffStreams(ReadStream *source, ByteDiffStreams *streams) {
+    uint32_t lengths[3] = {};
+    for (uint32_t &length : lengths) {
+        if (!source->readVarint(&length)) {
+            return false;
+        }
+    }
+    return source->readSlice(lengths[0], &streams->control) &&
+           source->readSlice(lengths[1], &streams->corrections) &&
+           source->readSlice(lengths[2], &streams->inserted);
+}
+
+bool ReadUncompressedByteDiff(ReadStream *source, uint32_t *newSize, ByteDiffStreams *streams) {
+    uint8_t method = 0xFF;
+    return source->readBytes(&method, 1) && method == kByteDiffUncompressed &&
+           source->readVarint(newSize) && ReadByteDiffStreams(source, streams);
+}
 
 bool ApplyByteDiff(ReadStream old, ReadStream *patch, WriteStream *out, bool checkHeader) {
     uint32_t checksum = 0;

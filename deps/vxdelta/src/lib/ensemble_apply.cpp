@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bytediff.h"
+#include "bytediff_format.h"
 #include "checksum.h"
 #include "ensemble_format.h"
 #include "ensemble_streams.h"
@@ -128,18 +129,12 @@ size_t PlausibleFinalInputSize(uint32_t predicted, size_t oldSize) {
 // diff of two triples, a move past the old file and a copy of *length bytes,
 // with zero corrections and no inserted bytes).
 bool IsCopyOfElements(ReadStream correction, size_t oldSize, uint32_t *length) {
-    uint8_t method = 0;
-    uint32_t lengths[3] = {};
-    ReadStream control;
-    ReadStream corrections;
-    if (!correction.readBytes(&method, 1) || method != kByteDiffUncompressed ||
-        !correction.readVarint(length) || !correction.readVarint(&lengths[0]) ||
-        !correction.readVarint(&lengths[1]) || !correction.readVarint(&lengths[2]) ||
-        lengths[1] != *length || lengths[2] != 0 || *length == 0 ||
-        !correction.readSlice(lengths[0], &control) ||
-        !correction.readSlice(lengths[1], &corrections)) {
+    ByteDiffStreams streams;
+    if (!ReadUncompressedByteDiff(&correction, length, &streams) || *length == 0 ||
+        streams.corrections.remaining() != *length || !streams.inserted.empty()) {
         return false;
     }
+    ReadStream &control = streams.control;
     int32_t triples[6] = {};
     for (int32_t &value : triples) {
         if (!control.readSignedVarint(&value)) {
@@ -152,7 +147,7 @@ bool IsCopyOfElements(ReadStream correction, size_t oldSize, uint32_t *length) {
         !std::equal(triples, triples + 6, expected)) {
         return false;
     }
-    const uint8_t *bytes = corrections.position();
+    const uint8_t *bytes = streams.corrections.position();
     return std::all_of(bytes, bytes + *length, [](uint8_t b) { return b == 0; });
 }
 

@@ -1,6 +1,7 @@
 #include "lzma2_part_list.h"
 
 #include "bytediff.h"
+#include "bytediff_format.h"
 
 namespace vxdelta {
 
@@ -16,23 +17,16 @@ void Lzma2PartList::add(const ByteSpan &piece, Lzma2Search search) {
 
 void Lzma2PartList::addByteDiff(const uint8_t *diff, size_t size, Lzma2Search corrections) {
     ReadStream in(diff, size);
-    uint8_t method = 0xFF;
-    // New size, then the lengths of the control, correction and inserted
-    // streams.
-    uint32_t sizes[4] = {};
-    bool ok = in.readBytes(&method, 1) && method == kByteDiffUncompressed;
-    for (uint32_t &field : sizes) {
-        ok = ok && in.readVarint(&field);
-    }
-    if (!ok || uint64_t{sizes[1]} + sizes[2] + sizes[3] != in.remaining()) {
+    uint32_t newSize = 0;
+    ByteDiffStreams streams;
+    if (!ReadUncompressedByteDiff(&in, &newSize, &streams) || !in.empty()) {
         add({diff, size}, Lzma2Search::kThorough);
         return;
     }
-    const size_t head = size - in.remaining();
-    const uint8_t *start = diff + head + sizes[1];
-    add({diff, head + sizes[1]}, Lzma2Search::kThorough);
-    add({start, sizes[2]}, corrections);
-    add({start + sizes[2], sizes[3]}, Lzma2Search::kThorough);
+    const uint8_t *correctionStart = streams.corrections.position();
+    add({diff, static_cast<size_t>(correctionStart - diff)}, Lzma2Search::kThorough);
+    add({correctionStart, streams.corrections.remaining()}, corrections);
+    add({streams.inserted.position(), streams.inserted.remaining()}, Lzma2Search::kThorough);
 }
 
 bool Lzma2PartList::encode(WriteStream *out) const {
